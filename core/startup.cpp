@@ -1,0 +1,288 @@
+// core/startup.cpp - options, the working-directory bootstrap, the main
+// window, signals and Cleanup.
+#include "core/startup.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <array>
+#include <clocale>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+#include <glib-unix.h>
+
+#include "cat/serial.h"
+#include "core/config.h"
+#include "core/shared.h"
+#include "sound/capture.h"
+#include "ui/interface.h"
+
+extern char **environ;
+
+GtkBuilder *main_builder = nullptr;
+GtkTextBuffer *rx_text_buffer = nullptr;
+GtkWidget *rx_scrolledwindow = nullptr;
+GtkWidget *scope = nullptr;
+GtkWidget *waterfall = nullptr;
+GtkWidget *scope_label = nullptr;
+GtkWidget *receiver_combobox = nullptr;
+GtkWidget *frequency = nullptr;
+GtkWidget *speed = nullptr;
+GtkWidget *squelch = nullptr;
+GtkWidget *ratio = nullptr;
+
+namespace {
+
+constexpr const char *UI_FILE_TAIL = "/.velkador/velkador.glade";
+constexpr const char *WORK_DIR_TAIL = "/.velkador";
+constexpr const char *EXAMPLES_TAIL = "/share/examples/velkador";
+constexpr size_t BINARY_TAIL_LEN = 13;  // strlen("/bin/velkador")
+
+struct Signal_Message {
+    int signum;
+    const char *text;        // untranslated
+    const char *translated;  // looked up once GTK has set the locale
+    size_t length;
+};
+
+// Filled before any handler can run and only read afterwards, so the fatal
+// handler can write the texts without calling into gettext or stdio.
+std::array<Signal_Message, 5> signal_messages = {{
+    {SIGINT, N_("velkador: Exiting via User Interrupt"), nullptr, 0},
+    {SIGSEGV, N_("velkador: Segmentation Fault"), nullptr, 0},
+    {SIGFPE, N_("velkador: Floating Point Exception"), nullptr, 0},
+    {SIGTERM, N_("velkador: Termination Request received"), nullptr, 0},
+    {SIGABRT, N_("velkador: Abort Signal received"), nullptr, 0},
+}};
+
+void Translate_Signal_Messages(bool translate)
+{
+    for (auto &m : signal_messages) {
+        m.translated = translate ? _(m.text) : m.text;
+        m.length = strlen(m.translated);
+    }
+}
+
+const Signal_Message *Find_Signal_Message(int signum)
+{
+    for (const auto &m : signal_messages)
+        if (m.signum == signum)
+            return &m;
+    return nullptr;
+}
+
+void Write_All(int fd, const char *text, size_t len)
+{
+    while (len > 0) {
+        ssize_t n = write(fd, text, len);
+        if (n <= 0)
+            return;
+        text += n;
+        len -= static_cast<size_t>(n);
+    }
+}
+
+// SIGINT and SIGTERM arrive here through the main loop, where closing the
+// devices (and sending an FT847 its CAT-off) is safe.
+gboolean Quit_Signal(gpointer data)
+{
+    int signum = GPOINTER_TO_INT(data);
+    Cleanup();
+    const Signal_Message *m = Find_Signal_Message(signum);
+    fprintf(stderr, "\n%s\n", m != nullptr ? m->translated : "");
+    exit(signum);
+}
+
+void Install_Signal_Handlers(void)
+{
+    struct sigaction sa;
+    memset(&sa, 0, sizeof(sa));
+    sa.sa_handler = Signal_Handler;
+    sigemptyset(&sa.sa_mask);
+    sa.sa_flags = 0;
+    for (int signum : {SIGINT, SIGSEGV, SIGFPE, SIGTERM, SIGABRT}) {
+        if (sigaction(signum, &sa, nullptr) == -1)
+            perror("velkador: sigaction()");
+    }
+}
+
+// Creates ~/.velkador from the examples installed beside the executable.
+// The copy runs cp -r directly (no shell), so the home path is never parsed.
+void Bootstrap_Working_Dir(const char *home)
+{
+    fprintf(stderr, "velkador: cannot open velkador Glade GUI Description file.\n");
+    perror(rc_data.ui_file);
+    fprintf(stderr, "velkador: trying to create velkador config directory "
+                    "from the installation prefix file tree.\n");
+
+    char exe_path[PATH_BUF_LEN];
+    ssize_t len = readlink("/proc/self/exe", exe_path, sizeof(exe_path) - 1);
+    if (len <= 0) {
+        fprintf(stderr, "velkador: cannot read velkador binary's location.\n");
+        perror("/proc/self/exe");
+        exit(-1);
+    }
+    exe_path[len] = '\0';
+
+    if (static_cast<size_t>(len) <= BINARY_TAIL_LEN) {
+        fprintf(stderr, "velkador: cannot create file path to examples/velkador.\n");
+        exit(-1);
+    }
+    exe_path[static_cast<size_t>(len) - BINARY_TAIL_LEN] = '\0';
+
+    char examples[PATH_BUF_LEN];
+    Strlcpy(examples, exe_path, sizeof(examples));
+    Strlcat(examples, EXAMPLES_TAIL, sizeof(examples));
+    fprintf(stderr, "velkador: creating velkador config directory from: %s\n", examples);
+
+    char work_dir[PATH_BUF_LEN];
+    Strlcpy(work_dir, home, sizeof(work_dir));
+    Strlcat(work_dir, WORK_DIR_TAIL, sizeof(work_dir));
+
+    char cp[] = "cp";
+    char recursive[] = "-r";
+    char *argv[] = {cp, recursive, examples, work_dir, nullptr};
+    pid_t pid;
+    int err = posix_spawnp(&pid, "cp", nullptr, nullptr, argv, environ);
+    if (err != 0) {
+        errno = err;
+        fprintf(stderr, "velkador: cannot create velkador's working directory.\n");
+        perror(examples);
+        exit(-1);
+    }
+    // The copy's own outcome is not judged here: if the UI file is still
+    // missing, building the window reports it.
+    int status;
+    while (waitpid(pid, &status, 0) == -1 && errno == EINTR) {
+    }
+}
+
+}  // namespace
+
+const char *Home_Directory(void)
+{
+    const char *home = getenv("HOME");
+    if (home != nullptr)
+        return home;
+    const struct passwd *pw = getpwuid(getuid());
+    if (pw != nullptr && pw->pw_dir != nullptr)
+        return pw->pw_dir;
+    return nullptr;
+}
+
+void Usage(void)
+{
+    fprintf(stderr, "%s\n", _("Usage: velkador [-hv]"));
+    fprintf(stderr, "%s\n", _("       -h: Print this usage information and exit"));
+    fprintf(stderr, "%s\n", _("       -v: Print version number and exit"));
+}
+
+void Cleanup(void)
+{
+    Close_Tcvr_Serial();
+    Close_PCM_Handle();
+    Close_Mixer_Handle();
+}
+
+// Reached directly only by the fault signals, and by SIGINT/SIGTERM before
+// the main loop takes them over: async-signal-safe work only. The kernel
+// releases the sound device with the process; the serial port is put back
+// and an FT847 gets its CAT-off.
+void Signal_Handler(int signum)
+{
+    Emergency_Close_Tcvr_Serial();
+    Write_All(STDERR_FILENO, "\n", 1);
+    const Signal_Message *m = Find_Signal_Message(signum);
+    if (m != nullptr) {
+        Write_All(STDERR_FILENO, m->translated, m->length);
+        Write_All(STDERR_FILENO, "\n", 1);
+    }
+    _exit(signum);
+}
+
+GtkWidget *Build_Main_Window(void)
+{
+    GtkWidget *main_window = create_main_window(&main_builder);
+    gtk_window_set_title(GTK_WINDOW(main_window), VERSION_LINE);
+
+    GtkWidget *rx_textview = Builder_Get_Object(main_builder, "rx_textview");
+    rx_text_buffer = gtk_text_view_get_buffer(GTK_TEXT_VIEW(rx_textview));
+    rx_scrolledwindow = Builder_Get_Object(main_builder, "rx_scrolledwindow");
+    scope = Builder_Get_Object(main_builder, "scope_drawingarea");
+    waterfall = Builder_Get_Object(main_builder, "waterfall_drawingarea");
+    scope_label = Builder_Get_Object(main_builder, "scope_label");
+    receiver_combobox = Builder_Get_Object(main_builder, "receiver_combobox");
+    frequency = Builder_Get_Object(main_builder, "frequency_spinbutton");
+    speed = Builder_Get_Object(main_builder, "wpm_spinbutton");
+    squelch = Builder_Get_Object(main_builder, "squelch_spinbutton");
+    ratio = Builder_Get_Object(main_builder, "ratio_spinbutton");
+
+    rc_data.det_squelch = gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(squelch));
+    rc_data.det_ratio = gtk_spin_button_get_value(GTK_SPIN_BUTTON(ratio));
+    Set_Flag(DISPLAY_SIGNAL);
+    rc_data.unit_elem = 15;
+    rc_data.rx_freq = gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(frequency));
+
+    gtk_widget_show(main_window);
+    return main_window;
+}
+
+int Velkador_Main(int argc, char *argv[])
+{
+    Translate_Signal_Messages(false);
+    Install_Signal_Handlers();
+
+    // Without a display the options still work; the window then cannot.
+    bool have_display = gtk_init_check(&argc, &argv);
+    bindtextdomain(PACKAGE, VELKADOR_LOCALEDIR);
+    bind_textdomain_codeset(PACKAGE, "UTF-8");
+    Translate_Signal_Messages(true);
+    g_unix_signal_add(SIGINT, Quit_Signal, GINT_TO_POINTER(SIGINT));
+    g_unix_signal_add(SIGTERM, Quit_Signal, GINT_TO_POINTER(SIGTERM));
+
+    switch (getopt(argc, argv, "hv")) {
+    case -1:
+        break;
+    case 'v':
+        puts(VERSION_LINE);
+        exit(0);
+    case 'h':
+        Usage();
+        exit(0);
+    default:
+        Usage();
+        exit(-1);
+    }
+
+    if (!have_display) {
+        fprintf(stderr, "velkador: cannot open the display\n");
+        exit(-1);
+    }
+
+    const char *home = Home_Directory();
+    if (home == nullptr) {
+        fprintf(stderr, "velkador: cannot find the home directory: "
+                        "HOME is not set and the user has no password entry\n");
+        exit(-1);
+    }
+
+    Strlcpy(rc_data.ui_file, home, sizeof(rc_data.ui_file));
+    Strlcat(rc_data.ui_file, UI_FILE_TAIL, sizeof(rc_data.ui_file));
+
+    FILE *fp = fopen(rc_data.ui_file, "r");
+    if (fp != nullptr)
+        fclose(fp);
+    else
+        Bootstrap_Working_Dir(home);
+
+    Build_Main_Window();
+    g_idle_add(Load_Config, nullptr);
+    gtk_main();
+    return 0;
+}
