@@ -1,0 +1,1 @@
+velkador_test(test_window_smoke SOURCES test_window_smoke.cpp)

@@ -1,0 +1,21 @@
+// The real UI file builds, binds every handler and yields every widget.
+#include <gtest/gtest.h>
+
+#include "core/shared.h"
+#include "core/startup.h"
+#include "support/gtk_env.h"
+
+TEST(MainWindow, BuildsFromTheRealUiFileWithTheFirstSettings)
+{
+    REQUIRE_DISPLAY();
+    GtkWidget *window = Build_Test_Window();
+    ASSERT_NE(window, nullptr);
+    EXPECT_STREQ(gtk_window_get_title(GTK_WINDOW(window)), "velkador 3.6.7");
+    EXPECT_EQ(rc_data.unit_elem, 15);
+    EXPECT_EQ(flags, DISPLAY_SIGNAL);
+    EXPECT_EQ(rc_data.det_squelch, gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(squelch)));
+    EXPECT_DOUBLE_EQ(rc_data.det_ratio, 1.5);
+    EXPECT_EQ(rc_data.rx_freq, 7030000);
+    Iterate_Until([] { return gtk_widget_get_allocated_width(waterfall) > 1; });
+    EXPECT_EQ(gtk_widget_get_allocated_width(waterfall), 511);
+}
