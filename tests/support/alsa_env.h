@@ -1,0 +1,42 @@
+// tests/support/alsa_env.h - real ALSA devices for the tests: a capture PCM
+// that reads a raw file through the "file" plug-in over the "null" slave, and
+// the project's own control plug-in as its mixer, logging every write.
+#ifndef VELKADOR_TESTS_ALSA_ENV_H
+#define VELKADOR_TESTS_ALSA_ENV_H
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct Alsa_Test_Env {
+    std::string home;       // temporary HOME holding .asoundrc (HOME is set to it)
+    std::string device;     // ALSA name for both the PCM and its mixer, e.g. "velkadortest"
+    std::string infile;     // raw S16_LE stereo file (or FIFO) the capture PCM reads
+    std::string mixer_log;  // file where the virtual mixer records every write
+    std::string fixed_rate_device; // like device, but its PCM only runs at FIXED_RATE_HZ
+};
+
+// The one rate that fixed_rate_device accepts.
+constexpr unsigned int FIXED_RATE_HZ = 48000;
+
+// Creates a temporary HOME, writes ~/.asoundrc naming a capture PCM `device`
+// (ALSA "file" plug-in over the "null" slave, infile = `infile`, format "raw")
+// and a ctl `device` served by the project's test mixer plug-in; sets HOME and
+// makes ALSA re-read its configuration (snd_config_update_free_global).
+Alsa_Test_Env Make_Alsa_Test_Env(const std::string &infile);
+
+// Writes interleaved S16_LE values to path.
+void Write_Raw_Samples(const std::string &path, const std::vector<int16_t> &values);
+
+// One logged mixer write: "<element> <switch|volume> <channel> <value>".
+struct Mixer_Write {
+    std::string element;
+    std::string control;
+    int channel;
+    long value;
+};
+
+// Every write the virtual mixer logged so far, oldest first.
+std::vector<Mixer_Write> Read_Mixer_Log(const Alsa_Test_Env &env);
+
+#endif
