@@ -11,6 +11,7 @@
 
 #include "core/shared.h"
 #include "core/startup.h"
+#include "ui/interface.h"
 
 bool Gtk_Test_Init(void)
 {
@@ -60,4 +61,33 @@ void Write_Text_File(const std::string &path, const std::string &text)
     std::ofstream out(path, std::ios::binary);
     ASSERT_TRUE(out.good()) << "cannot write " << path;
     out << text;
+}
+
+static GtkWidget *Find_Named_Label(GtkWidget *widget)
+{
+    if (GTK_IS_LABEL(widget) && g_strcmp0(gtk_buildable_get_name(GTK_BUILDABLE(widget)), "error_message") == 0)
+        return widget;
+    if (!GTK_IS_CONTAINER(widget))
+        return nullptr;
+    GList *children = gtk_container_get_children(GTK_CONTAINER(widget));
+    GtkWidget *found = nullptr;
+    for (GList *l = children; l != nullptr && found == nullptr; l = l->next)
+        found = Find_Named_Label(GTK_WIDGET(l->data));
+    g_list_free(children);
+    return found;
+}
+
+std::string Error_Dialog_Text(void)
+{
+    if (error_dialog == nullptr)
+        return "";
+    GtkWidget *label = Find_Named_Label(error_dialog);
+    return label != nullptr ? gtk_label_get_text(GTK_LABEL(label)) : "";
+}
+
+void Dismiss_Error_Dialog(void)
+{
+    if (error_dialog != nullptr)
+        gtk_widget_destroy(error_dialog);
+    Iterate_Pending();
 }

@@ -29,6 +29,12 @@ bool Iterate_Until(const std::function<bool()> &cond, int timeout_ms = 5000);
 // Handles every pending event without blocking.
 void Iterate_Pending(void);
 
+// The message of the error dialog on screen, or "" when none is shown.
+std::string Error_Dialog_Text(void);
+
+// Destroys the error dialog on screen (as its OK button does), if any.
+void Dismiss_Error_Dialog(void);
+
 // A fresh directory under $TMPDIR (or /tmp); removed by the caller if wanted.
 std::string Make_Temp_Dir(const char *tag);
 

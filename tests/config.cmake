@@ -1,0 +1,1 @@
+velkador_test(test_config SOURCES test_config.cpp)
