@@ -8,6 +8,10 @@
 int Write_Rx_Freq(int freq);
 int Tune_Tcvr(double x);
 
+// The bin_ave entry that a click at x tunes to: the strongest within the
+// window around the click (lowest index among equals), else the click's own.
+int Tune_Peak_Entry(double x);
+
 VELKADOR_HANDLER void on_frequency_spinbutton_value_changed(GtkSpinButton *, gpointer);
 VELKADOR_HANDLER gboolean on_frequency_spinbutton_scroll_event(GtkWidget *, GdkEventScroll *, gpointer);
 VELKADOR_HANDLER gboolean on_waterfall_drawingarea_button_press_event(GtkWidget *, GdkEventButton *, gpointer);

@@ -16,4 +16,7 @@ void Abort_Tcvr_Serial(void);
 // Sends the FT847's CAT-off when that rig is up, restores the port, closes it.
 void Emergency_Close_Tcvr_Serial(void);
 
+// The open port's descriptor, 0 when the port is closed.
+int Tcvr_Serial_Fd(void);
+
 #endif

@@ -1,0 +1,3 @@
+// Timing of CAT exchanges.
+#include <benchmark/benchmark.h>
+BENCHMARK_MAIN();

@@ -1,0 +1,6 @@
+# Transceiver control: the serial link, the rigs' dialects, frequency control
+# and click-to-tune, against simulated rigs on pseudo-terminals.
+velkador_test(test_cat_link SOURCES test_cat_link.cpp)
+velkador_test(test_rig_commands SOURCES test_rig_commands.cpp)
+velkador_test(test_tune SOURCES test_tune.cpp)
+velkador_benchmark(bench_cat SOURCES bench_cat.cpp)

@@ -1,0 +1,2 @@
+// Frequency control and click-to-tune.
+#include <gtest/gtest.h>
