@@ -33,12 +33,13 @@ int Stop_Intake(const char *mesg)
     return 0;
 }
 
-// Brings an overrun or suspended device back to the prepared state.
+// Brings an overrun or suspended device back to the prepared state; a
+// device that cannot resume is restarted by the prepare as well.
 // 1 when reading may go on.
 int Recover_Device(long result)
 {
-    if (result == -ESTRPIPE && snd_pcm_resume(pcm_handle) == 0)
-        return 1;
+    if (result == -ESTRPIPE)
+        snd_pcm_resume(pcm_handle);
     int ret = snd_pcm_prepare(pcm_handle);
     if (ret < 0) {
         char mesg[MESG_LEN];
@@ -51,26 +52,25 @@ int Recover_Device(long result)
 
 // Reads the next block. Whatever the read leaves unfilled keeps the previous
 // block's values, so a short or failed read still yields a full block.
-// 1 when the intake can go on.
+// 1 when the intake can go on; otherwise the block stays used up.
 int Read_Block(void)
 {
     if (pcm_handle == nullptr)
         return 0;
-    samples_buffer.index = rc_data.use_chnl;
 
     snd_pcm_sframes_t got = snd_pcm_readi(pcm_handle, samples_buffer.data, SAMPLES_BLOCK_FRAMES);
-    if (got == SAMPLES_BLOCK_FRAMES)
-        return 1;
+    if (got != SAMPLES_BLOCK_FRAMES) {
+        char mesg[MESG_LEN];
+        snprintf(mesg, sizeof(mesg), _("Read from audio interface failed\nError: %s\n"),
+                 snd_strerror(static_cast<int>(got)));
+        fputs(mesg, stderr);
 
-    char mesg[MESG_LEN];
-    snprintf(mesg, sizeof(mesg), _("Read from audio interface failed\nError: %s\n"),
-             snd_strerror(static_cast<int>(got)));
-    fputs(mesg, stderr);
-
-    if (got == -EPIPE || got == -ESTRPIPE)
-        return Recover_Device(got);
-    if (Device_Is_Gone(got))
-        return Stop_Intake(mesg);
+        if ((got == -EPIPE || got == -ESTRPIPE) && !Recover_Device(got))
+            return 0;
+        if (Device_Is_Gone(got))
+            return Stop_Intake(mesg);
+    }
+    samples_buffer.index = rc_data.use_chnl;
     return 1;
 }
 

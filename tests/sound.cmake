@@ -21,5 +21,11 @@ target_compile_definitions(velkador_test_support PUBLIC
   VELKADOR_TEST_PCM_PLUGIN="$<TARGET_FILE:velkador_test_pcm>")
 add_dependencies(velkador_test_support velkador_test_mixer velkador_test_pcm)
 
+# The intake test watches every sample passed on to the waterfall by wrapping
+# IFFT_Data(int16_t) at link time; the wrapper calls the real one.
 velkador_test(test_sound_intake SOURCES test_sound_intake.cpp)
+target_link_options(test_sound_intake PRIVATE "LINKER:--wrap=_Z9IFFT_Datas")
 velkador_test(test_sound_capture SOURCES test_sound_capture.cpp)
+
+# Samples per second through the intake: build/tests/bench_sound
+velkador_benchmark(bench_sound SOURCES bench_sound.cpp)

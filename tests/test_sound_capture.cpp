@@ -3,7 +3,6 @@
 // write) and a PCM that runs at one rate only.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <map>
 #include <string>
 #include <tuple>
@@ -19,7 +18,7 @@ namespace {
 
 Alsa_Test_Env Configure(const char *cap_src, const char *cap_vol, int channel, int level)
 {
-    std::string dir = Make_Temp_Dir("capture");
+    std::string dir = Make_Scratch_Dir("capture");
     Write_Raw_Samples(dir + "/in.raw", {});
     Alsa_Test_Env env = Make_Alsa_Test_Env(dir + "/in.raw");
     Strlcpy(rc_data.snd_card, env.device.c_str(), sizeof(rc_data.snd_card));
@@ -41,35 +40,14 @@ std::map<std::tuple<std::string, std::string, int>, long> Mixer_State(const Alsa
     return state;
 }
 
-GtkWidget *Find_By_Id(GtkWidget *widget, const char *id)
+// Set-up as the receive control runs it: empty message, error code 0.
+int Run_Setup(std::string *mesg, int *error)
 {
-    const char *name = gtk_buildable_get_name(GTK_BUILDABLE(widget));
-    if (name != nullptr && strcmp(name, id) == 0)
-        return widget;
-    if (!GTK_IS_CONTAINER(widget))
-        return nullptr;
-    GList *children = gtk_container_get_children(GTK_CONTAINER(widget));
-    GtkWidget *found = nullptr;
-    for (GList *c = children; c != nullptr && found == nullptr; c = c->next)
-        found = Find_By_Id(GTK_WIDGET(c->data), id);
-    g_list_free(children);
-    return found;
-}
-
-// The open error dialog's message, or "" when none is shown.
-std::string Dialog_Text(void)
-{
-    if (error_dialog == nullptr)
-        return "";
-    GtkWidget *label = Find_By_Id(error_dialog, "error_message");
-    return label != nullptr ? gtk_label_get_text(GTK_LABEL(label)) : "?";
-}
-
-void Close_Dialog(void)
-{
-    if (error_dialog != nullptr)
-        gtk_widget_destroy(error_dialog);
-    Iterate_Pending();
+    char buf[128] = "";
+    *error = 0;
+    int ok = Setup_Sound_Card(buf, error);
+    *mesg = buf;
+    return ok;
 }
 
 } // namespace
@@ -77,24 +55,128 @@ void Close_Dialog(void)
 TEST(SoundCapture, FullSetUpSwitchesTheChannelOnAndSetsTheLevel)
 {
     // Range 0..31: the product is truncated, so 50 % gives 15.
-    const struct { int channel; int level; long volume; } cases[] = {
-        {1, 50, 15}, {0, 0, 0}, {1, 100, 31}, {0, 33, 10},
+    const struct { const char *elem; int channel; int level; long volume; } cases[] = {
+        {"Mic", 1, 50, 15}, {"Mic", 0, 0, 0}, {"Mic", 1, 100, 31}, {"Capture", 0, 33, 10},
     };
     for (const auto &c : cases) {
-        Alsa_Test_Env env = Configure("Mic", "Mic", c.channel, c.level);
-        char mesg[128] = "";
+        Alsa_Test_Env env = Configure(c.elem, c.elem, c.channel, c.level);
+        std::string mesg;
         int error = -1;
-        ASSERT_EQ(Setup_Sound_Card(mesg, &error), 1) << mesg;
-        EXPECT_STREQ(mesg, "");
+        ASSERT_EQ(Run_Setup(&mesg, &error), 1) << mesg;
+        EXPECT_EQ(mesg, "");
         EXPECT_EQ(error, 0);
-        EXPECT_NE(pcm_handle, nullptr);
+        ASSERT_NE(pcm_handle, nullptr);
+        EXPECT_EQ(snd_pcm_state(pcm_handle), SND_PCM_STATE_PREPARED);
 
         auto state = Mixer_State(env);
         int other = 1 - c.channel;
-        EXPECT_EQ((state[{"Mic", "switch", c.channel}]), 1) << "level " << c.level;
-        EXPECT_EQ((state[{"Mic", "switch", other}]), 0);
-        EXPECT_EQ((state[{"Mic", "volume", c.channel}]), c.volume) << "level " << c.level;
-        EXPECT_EQ((state[{"Mic", "volume", other}]), 5) << "other channel keeps its level";
+        EXPECT_EQ((state[{c.elem, "switch", c.channel}]), 1) << c.elem << " " << c.level;
+        EXPECT_EQ((state[{c.elem, "switch", other}]), 0);
+        EXPECT_EQ((state[{c.elem, "volume", c.channel}]), c.volume) << c.elem << " " << c.level;
+        EXPECT_EQ((state[{c.elem, "volume", other}]), 5) << "the other channel keeps its level";
         Close_PCM_Handle();
     }
+}
+
+TEST(SoundCapture, OnlyTwoDashesSkipTheVolumeOtherNamesOnlyWarn)
+{
+    REQUIRE_DISPLAY();
+    Build_Test_Window();
+    const struct { const char *cap_vol; const char *warning; } cases[] = {
+        {"--", ""},
+        {"-", "Cannot find Volume element: -"},
+        {"---", "Cannot find Volume element: ---"},
+        {"-- ", "Cannot find Volume element: -- "},
+        {"Master", "Element has no Volume control: Master"},
+    };
+    for (const auto &c : cases) {
+        Alsa_Test_Env env = Configure("Mic", c.cap_vol, 0, 50);
+        std::string mesg;
+        int error = -1;
+        EXPECT_EQ(Run_Setup(&mesg, &error), 1) << "'" << c.cap_vol << "'";
+        EXPECT_EQ(error, 0);
+        EXPECT_EQ(mesg, c.warning);
+        EXPECT_EQ(Error_Dialog_Text(), c.warning);
+        // Switch writes rewrite the element's volume unchanged; no level is set.
+        for (const Mixer_Write &w : Read_Mixer_Log(env)) {
+            if (w.control == "volume")
+                EXPECT_EQ(w.value, 5) << "'" << c.cap_vol << "' " << w.element;
+        }
+        EXPECT_EQ((Mixer_State(env)[{"Mic", "switch", 0}]), 1) << "'" << c.cap_vol << "'";
+        Dismiss_Error_Dialog();
+        Close_PCM_Handle();
+    }
+}
+
+TEST(SoundCapture, CaptureElementMissingOrWithoutSwitchFailsWithoutLibraryCode)
+{
+    const struct { const char *cap_src; const char *text; } cases[] = {
+        {"Nothing", "Cannot find capture element: Nothing"},
+        {"Line", "Device has no capture switch: Line"},
+        {"Master", "Device has no capture switch: Master"},
+    };
+    for (const auto &c : cases) {
+        Alsa_Test_Env env = Configure(c.cap_src, "--", 0, 50);
+        std::string mesg;
+        int error = -1;
+        EXPECT_EQ(Run_Setup(&mesg, &error), 0);
+        EXPECT_EQ(mesg, c.text);
+        EXPECT_EQ(error, 0);
+        EXPECT_TRUE(Read_Mixer_Log(env).empty());
+        // Half-open: the caller's Cleanup closes both, as often as it runs.
+        for (int i = 0; i < 2; i++) {
+            Close_PCM_Handle();
+            Close_Mixer_Handle();
+            EXPECT_EQ(pcm_handle, nullptr);
+        }
+    }
+}
+
+TEST(SoundCapture, RateTheDeviceRefusesFailsAtTheRateStep)
+{
+    Alsa_Test_Env env = Configure("Mic", "Mic", 0, 50);
+    Strlcpy(rc_data.snd_card, env.fixed_rate_device.c_str(), sizeof(rc_data.snd_card));
+    std::string mesg;
+    int error = 0;
+    rc_data.dsp_rate = 8000;
+    EXPECT_EQ(Run_Setup(&mesg, &error), 0);
+    EXPECT_EQ(mesg, "Cannot set sample rate to 8000");
+    EXPECT_LT(error, 0);
+    Close_PCM_Handle();
+    Close_Mixer_Handle();
+
+    rc_data.dsp_rate = static_cast<int32_t>(FIXED_RATE_HZ);
+    EXPECT_EQ(Run_Setup(&mesg, &error), 1) << mesg;
+    EXPECT_EQ(mesg, "");
+    Close_PCM_Handle();
+}
+
+TEST(SoundCapture, MissingDeviceFailsAtOpen)
+{
+    Configure("Mic", "Mic", 0, 50);
+    Strlcpy(rc_data.snd_card, "velkadornone", sizeof(rc_data.snd_card));
+    std::string mesg;
+    int error = 0;
+    EXPECT_EQ(Run_Setup(&mesg, &error), 0);
+    EXPECT_EQ(mesg, "Cannot open audio device: velkadornone");
+    EXPECT_LT(error, 0);
+    EXPECT_EQ(pcm_handle, nullptr);
+}
+
+TEST(SoundCapture, PlaybackModeCapturesWithoutTouchingTheMixer)
+{
+    Alsa_Test_Env env = Configure("Nothing", "Nothing", 0, 50);
+    rc_data.snd_mode = MODE_PLAYBACK;
+    std::string mesg;
+    int error = -1;
+    EXPECT_EQ(Run_Setup(&mesg, &error), 1) << mesg;
+    EXPECT_EQ(mesg, "");
+    EXPECT_EQ(error, 0);
+    ASSERT_NE(pcm_handle, nullptr);
+    EXPECT_EQ(snd_pcm_stream(pcm_handle), SND_PCM_STREAM_CAPTURE);
+    EXPECT_TRUE(Read_Mixer_Log(env).empty());
+    Close_PCM_Handle();
+    Close_PCM_Handle();
+    Close_Mixer_Handle();
+    EXPECT_EQ(pcm_handle, nullptr);
 }

@@ -3,7 +3,9 @@
 #include "support/alsa_env.h"
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
+#include <ios>
 #include <sstream>
 
 #include <alsa/asoundlib.h>
@@ -56,12 +58,32 @@ std::string Asoundrc_Text(const Alsa_Test_Env &env)
     return rc.str();
 }
 
+std::vector<std::string> scratch_dirs;
+
+void Remove_Scratch_Dirs(void)
+{
+    for (const std::string &dir : scratch_dirs) {
+        std::error_code ec;
+        std::filesystem::remove_all(dir, ec);
+    }
+}
+
 } // namespace
+
+std::string Make_Scratch_Dir(const char *tag)
+{
+    std::string dir = Make_Temp_Dir(tag);
+    if (scratch_dirs.empty())
+        atexit(Remove_Scratch_Dirs);
+    if (!dir.empty())
+        scratch_dirs.push_back(dir);
+    return dir;
+}
 
 Alsa_Test_Env Make_Alsa_Test_Env(const std::string &infile)
 {
     Alsa_Test_Env env;
-    env.home = Make_Temp_Dir("alsa");
+    env.home = Make_Scratch_Dir("alsa");
     env.device = TEST_DEVICE;
     env.fixed_rate_device = std::string(TEST_DEVICE) + "fixed";
     env.infile = infile;
@@ -71,6 +93,26 @@ Alsa_Test_Env Make_Alsa_Test_Env(const std::string &infile)
     EXPECT_EQ(setenv("HOME", env.home.c_str(), 1), 0);
     EXPECT_EQ(snd_config_update_free_global(), 0);
     return env;
+}
+
+void Add_Generated_Capture(const Alsa_Test_Env &env, const std::string &name,
+                           const std::string &fault, long fault_after)
+{
+#ifdef VELKADOR_TEST_PCM_PLUGIN
+    std::ofstream rc(env.home + "/.asoundrc", std::ios::app);
+    rc << "pcm." << name << " {\n"
+       << "  type velkadortest\n"
+       << "  rate " << FIXED_RATE_HZ << "\n"
+       << "  fault " << Quoted(fault) << "\n"
+       << "  fault_after " << fault_after << "\n"
+       << "}\n";
+    rc.close();
+    EXPECT_TRUE(rc.good());
+    EXPECT_EQ(snd_config_update_free_global(), 0);
+#else
+    ADD_FAILURE() << "test PCM plug-in not built; cannot add " << name << " (" << fault << ", "
+                  << fault_after << ") to " << env.home;
+#endif
 }
 
 void Write_Raw_Samples(const std::string &path, const std::vector<int16_t> &values)
