@@ -20,6 +20,10 @@ void IFFT_Data(int16_t sample);
 void Display_Waterfall(void);
 int Waterfall_Configure_Event(int width, int height);
 
+// Colour of level v (0 up) as red, green, blue bytes: near-black through
+// blue, green and yellow to orange at 255 and above.
+void Level_Colour(int32_t v, guchar *pixel);
+
 VELKADOR_HANDLER gboolean on_waterfall_drawingarea_configure_event(GtkWidget *, GdkEventConfigure *, gpointer);
 VELKADOR_HANDLER gboolean on_waterfall_drawingarea_draw(GtkWidget *, cairo_t *, gpointer);
 
