@@ -64,6 +64,8 @@ int mem_realloc_block(void **ptr, size_t size)
 
 void Strlcpy(char *dest, const char *src, size_t n)
 {
+    if (n == 0)
+        return;  // no room even for the terminator
     size_t i = 0;
     while (i + 1 < n && src[i] != '\0') {
         dest[i] = src[i];

@@ -167,8 +167,9 @@ void Bootstrap_Working_Dir(const char *home)
 
 const char *Home_Directory(void)
 {
+    // An empty HOME would put the working directory at the root.
     const char *home = getenv("HOME");
-    if (home != nullptr)
+    if (home != nullptr && home[0] != '\0')
         return home;
     const struct passwd *pw = getpwuid(getuid());
     if (pw != nullptr && pw->pw_dir != nullptr)

@@ -72,6 +72,16 @@ TEST(Strings, StrlcatAppendsUntilNMinusOneCharacters)
     }
 }
 
+TEST(Strings, ZeroSizedDestinationIsNotWritten)
+{
+    char buf[BUF_LEN];
+    memset(buf, GUARD, sizeof(buf));
+    Strlcpy(buf, "abc", 0);
+    Expect_Guard_Intact(buf, 0, "Strlcpy n=0");
+    Strlcat(buf, "abc", 0);
+    Expect_Guard_Intact(buf, 0, "Strlcat n=0");
+}
+
 TEST(Strings, StrlcatLeavesAnUnterminatedDestinationAlone)
 {
     char buf[BUF_LEN];

@@ -265,7 +265,7 @@ TEST_F(FirstStart, MissingExamplesEndWithTheBuilderMessage)
     EXPECT_TRUE(fs::is_empty(scratch));
 }
 
-TEST_F(FirstStart, HomeUnsetUsesThePasswordEntry)
+TEST_F(FirstStart, HomeUnsetOrEmptyUsesThePasswordEntry)
 {
     const struct passwd *pw = getpwuid(getuid());
     if (pw == nullptr || pw->pw_dir == nullptr)
@@ -275,23 +275,26 @@ TEST_F(FirstStart, HomeUnsetUsesThePasswordEntry)
 
     // Without examples the first-start copy cannot write into the real home.
     fs::remove_all(stage + "/share/examples/velkador");
-    std::vector<std::string> env = Program_Env("unused");
-    Unset_Env(env, "HOME");
-    Child_Process child;
-    ASSERT_TRUE(Start_Process(child, {stage + "/bin/velkador"}, env, scratch)) << child.err;
+    for (bool empty : {false, true}) {
+        std::vector<std::string> env = Program_Env("");
+        if (!empty)
+            Unset_Env(env, "HOME");
+        Child_Process child;
+        ASSERT_TRUE(Start_Process(child, {stage + "/bin/velkador"}, env, scratch)) << child.err;
 
-    if (access(ui_file.c_str(), R_OK) == 0) {
-        // This account already has a working directory: the program starts from it.
-        ASSERT_TRUE(Wait_For_Window(child, WINDOW_MS)) << child.err;
-        Expect_Signal_Exit(child, SIGTERM, "velkador: Termination Request received");
-    } else {
-        ASSERT_TRUE(Wait_Process(child, RUN_MS));
-        Process_Result r = Result_Of(child);
-        EXPECT_EQ(r.exit_status, 255);
-        EXPECT_NE(r.err.find("velkador: cannot open velkador Glade GUI Description file.\n" + ui_file +
-                             ": No such file or directory\n"),
-                  std::string::npos)
-            << r.err;
+        if (access(ui_file.c_str(), R_OK) == 0) {
+            // This account already has a working directory: the program starts from it.
+            ASSERT_TRUE(Wait_For_Window(child, WINDOW_MS)) << child.err;
+            Expect_Signal_Exit(child, SIGTERM, "velkador: Termination Request received");
+        } else {
+            ASSERT_TRUE(Wait_Process(child, RUN_MS));
+            Process_Result r = Result_Of(child);
+            EXPECT_EQ(r.exit_status, 255) << (empty ? "HOME empty" : "HOME unset");
+            EXPECT_NE(r.err.find("velkador: cannot open velkador Glade GUI Description file.\n" + ui_file +
+                                 ": No such file or directory\n"),
+                      std::string::npos)
+                << (empty ? "HOME empty\n" : "HOME unset\n") << r.err;
+        }
     }
 }
 
