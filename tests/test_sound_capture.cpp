@@ -99,8 +99,9 @@ TEST(SoundCapture, OnlyTwoDashesSkipTheVolumeOtherNamesOnlyWarn)
         EXPECT_EQ(Error_Dialog_Text(), c.warning);
         // Switch writes rewrite the element's volume unchanged; no level is set.
         for (const Mixer_Write &w : Read_Mixer_Log(env)) {
-            if (w.control == "volume")
+            if (w.control == "volume") {
                 EXPECT_EQ(w.value, 5) << "'" << c.cap_vol << "' " << w.element;
+            }
         }
         EXPECT_EQ((Mixer_State(env)[{"Mic", "switch", 0}]), 1) << "'" << c.cap_vol << "'";
         Dismiss_Error_Dialog();
