@@ -193,7 +193,7 @@ TEST(MainWindow, CloseRunsCleanupAndEndsTheMainLoop)
     GtkWidget *window = Build_Test_Window();
     bool destroyed = false;
     g_signal_connect(window, "destroy", G_CALLBACK(Note_Destroyed), &destroyed);
-    ASSERT_TRUE(Iterate_Until([window] { return gtk_widget_get_mapped(window); }));
+    ASSERT_TRUE(Iterate_Until([window] { return gtk_widget_get_mapped(window); }, 20000));
 
     bool timed_out = false;
     guint guard = g_timeout_add(10000, Give_Up, &timed_out);
