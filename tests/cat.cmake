@@ -1,11 +1,9 @@
 # Transceiver control: the serial link, the rigs' dialects, frequency control
 # and click-to-tune, against simulated rigs on pseudo-terminals.
-# velkador_core is linked directly so that every handler object is in the
-# program and the builder binds the whole window, not only what is called.
-velkador_test(test_cat_link SOURCES test_cat_link.cpp LIBS velkador_core)
-velkador_test(test_rig_commands SOURCES test_rig_commands.cpp LIBS velkador_core)
-velkador_test(test_tune SOURCES test_tune.cpp LIBS velkador_core)
+velkador_test(test_cat_link SOURCES test_cat_link.cpp)
+velkador_test(test_rig_commands SOURCES test_rig_commands.cpp)
+velkador_test(test_tune SOURCES test_tune.cpp)
 if(TARGET velkador_cwgen)
-  velkador_test(test_tune_e2e SOURCES test_tune_e2e.cpp LIBS velkador_cwgen velkador_core TIMEOUT 180)
+  velkador_test(test_tune_e2e SOURCES test_tune_e2e.cpp LIBS velkador_cwgen TIMEOUT 180)
 endif()
-velkador_benchmark(bench_cat SOURCES bench_cat.cpp LIBS velkador_core)
+velkador_benchmark(bench_cat SOURCES bench_cat.cpp)

@@ -206,14 +206,16 @@ TEST_F(Config, AFileEndingAfterNineValuesNamesTheTenth)
     EXPECT_TRUE(isFlagClear(RCCONFIG_OK | DETECTOR_READY));
 }
 
+const char *const INITIAL = "Initial Morse code speed (WPM)\nis out of specified range\nQuit and correct velkadorrc";
+
 TEST_F(Config, AnIndentedValueIsACommentAndShiftsTheRest)
 {
     auto lines = Base_Lines();
     lines[3] = " Capture";
-    // Capture Volume Control now reads "50", Capture Volume "40", ... and
-    // the transceiver type reads "0": the type check fails first.
-    EXPECT_EQ(Load(Join(lines)), "Error reading Transceiver type\nQuit and correct velkadorrc");
-    EXPECT_EQ(rc_data.tcvr_type, TCVR_NONE);
+    // Capture Source now reads "--", ..., Maximum WPM "10", Minimum WPM
+    // "20" and Initial WPM "/dev/null", which reads as 0.
+    EXPECT_EQ(Load(Join(lines)), INITIAL);
+    EXPECT_STREQ(rc_data.cap_src, "--");
 }
 
 TEST_F(Config, AMissingFileSaysWhereTheExampleIs)
@@ -247,7 +249,6 @@ std::string Case_Name(std::string text)
 }
 
 const char *const SPEED_RANGE = "Morse code speed (WPM)\nrange is out of limits\nQuit and correct velkadorrc";
-const char *const INITIAL = "Initial Morse code speed (WPM)\nis out of specified range\nQuit and correct velkadorrc";
 const char *const CHANNEL = "Invalid ALSA channel name\nQuit and correct velkadorrc";
 const char *const TCVR = "Error reading Transceiver type\nQuit and correct velkadorrc";
 const char *const CORRECTION = "Error reading Frequency Correction Factor\nFrequency Correction Factor seems excessive\nQuit and correct velkadorrc";
