@@ -20,6 +20,24 @@ extern int32_t scope_height;
 int Initialize_Detector(void);
 int Get_Fragment(void);
 
+// The decision rules of one detector step, kept apart so that their edges can
+// be checked without audio. Get_Fragment calls exactly these.
+
+// Tone level of a Goertzel state after n samples: the square root of the
+// normalised power, truncated; 0 where rounding leaves the power below zero.
+int32_t Goertzel_Level(double s1, double s2, double coeff, int32_t n);
+
+// Lead/trail test: the new raw tone state. Above the squelch (sum of the two
+// means > squelch * 150) a rise by more than the ratio turns it on and a fall
+// by more than the ratio turns it off; otherwise it keeps its value.
+bool Ratio_Decision(int32_t lead_mean, int32_t trail_mean, int32_t squelch,
+                    double ratio, bool tone_state);
+
+// Hysteresis over the last unit: tone_sum is the sum of the last unit_len raw
+// decisions stored as 20 or 0. Returns 1 for mark, 0 for space, -1 to keep
+// the published decision.
+int Hysteresis_Decision(int32_t tone_sum, int32_t unit_len);
+
 VELKADOR_HANDLER void on_squelch_spinbutton_value_changed(GtkSpinButton *, gpointer);
 VELKADOR_HANDLER void on_ratio_spinbutton_value_changed(GtkSpinButton *, gpointer);
 

@@ -1,0 +1,7 @@
+# Tone detector, Morse decoder, speed tracking and the CW generator.
+velkador_test(test_morse SOURCES test_morse.cpp)
+velkador_test(test_speed SOURCES test_speed.cpp test_morse_rx_harness.cpp LIBS velkador_cwgen TIMEOUT 300)
+velkador_benchmark(bench_decoder SOURCES bench_decoder.cpp test_morse_rx_harness.cpp LIBS velkador_cwgen GTest::gtest)
+velkador_test(test_detector SOURCES test_detector.cpp test_morse_rx_harness.cpp LIBS velkador_cwgen)
+velkador_test(test_cwgen SOURCES test_cwgen.cpp LIBS velkador_cwgen)
+add_dependencies(test_cwgen velkador-cwgen)
