@@ -21,7 +21,7 @@ fi
 
 # Without a display, run again under a virtual one.
 if [ -z "${DISPLAY:-}" ]; then
-    exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$build" "$out"
+    exec xvfb-run -a -s "-screen 0 1280x1024x24 -noreset" "$0" "$build" "$out"
 fi
 
 home="$(mktemp -d "${TMPDIR:-/tmp}/velkador-shot-XXXXXX")"
