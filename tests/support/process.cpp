@@ -341,21 +341,34 @@ bool Wait_For_Window(Child_Process &child, int timeout_ms)
         return !child.ended;
     }
 
-    Child_Process search;
-    std::vector<std::string> argv = {xdotool, "search", "--sync", "--onlyvisible",
-                                     "--pid", std::to_string(child.pid)};
-    if (!Start_Process(search, argv, Current_Environment()))
-        return false;
+    // xdotool is started again when it gives up early, e.g. on a display
+    // that refuses one more client for a moment.
+    std::string why;
     while (Now_Ms() < deadline) {
-        Pump(child, 0);
-        if (child.ended)
-            return false;
-        Pump(search, SLICE_MS);
-        if (search.ended && Drained(search)) {
-            Process_Result r = Result_Of(search);
-            return r.exit_status == 0 && !r.out.empty();
+        Child_Process search;
+        std::vector<std::string> argv = {xdotool, "search", "--sync", "--onlyvisible",
+                                         "--pid", std::to_string(child.pid)};
+        if (!Start_Process(search, argv, Current_Environment())) {
+            why = search.err;
+            break;
         }
+        while (Now_Ms() < deadline && !(search.ended && Drained(search))) {
+            Pump(child, 0);
+            if (child.ended) {
+                child.err += "[Wait_For_Window: the program ended]\n";
+                return false;
+            }
+            Pump(search, SLICE_MS);
+        }
+        Process_Result r = Result_Of(search);
+        if (r.exit_status == 0 && !r.out.empty())
+            return true;
+        why = "xdotool status " + std::to_string(r.exit_status) + ": " + r.out + r.err;
+        if (!r.ended)
+            break;
+        Pump(child, 100);
     }
+    child.err += "[Wait_For_Window: no window; " + (why.empty() ? "timed out" : why) + "]\n";
     return false;
 }
 
