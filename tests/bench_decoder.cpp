@@ -63,14 +63,14 @@ void BM_Decode(benchmark::State &state)
 }
 BENCHMARK(BM_Decode)->Arg(6)->Arg(20)->Arg(60)->Unit(benchmark::kMillisecond)->Iterations(3);
 
-// For each SNR (2500 Hz bandwidth), from 12 dB down, how many of several
+// For each SNR (2500 Hz bandwidth), from 20 dB down, how many of several
 // noise seeds decode a QSO without error, at the given squelch, ratio, tone
 // level (fraction of full scale) and speed; stops at the first SNR with none.
 int Snr_Scan(int squelch, double ratio, double level, int wpm)
 {
     const int seeds = 6;
     printf("squelch %d ratio %.2f level %.3f wpm %d:\n", squelch, ratio, level, wpm);
-    for (int snr = 12; snr >= -10; snr--) {
+    for (int snr = 20; snr >= -10; snr--) {
         int clean = 0;
         for (int seed = 1; seed <= seeds; seed++) {
             std::vector<int16_t> audio = Qso_Audio(wpm, 0.0, true, snr, static_cast<uint64_t>(seed), level);
@@ -79,7 +79,10 @@ int Snr_Scan(int squelch, double ratio, double level, int wpm)
             setup.squelch = squelch;
             setup.ratio = ratio;
             Rx_Result r = Decode_Stereo(audio, setup);
-            clean += Normalised(r.text) == QSO ? 1 : 0;
+            bool ok = Normalised(r.text) == QSO;
+            clean += ok ? 1 : 0;
+            if (!ok && getenv("SNR_SCAN_SHOW") != nullptr)
+                printf("    seed %d: %s\n", seed, Normalised(r.text).c_str());
         }
         printf("  %3d dB: %d/%d clean\n", snr, clean, seeds);
         fflush(stdout);
