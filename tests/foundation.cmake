@@ -1,12 +1,9 @@
 # Start-up, shared helpers, the error dialog and the install: in-process GTK
 # tests, and process tests that run the real program and a staged install.
 
-# The program's objects are linked into these tests directly: taken from the
-# support archive, only the objects that something calls would be linked,
-# and the builder could not find the handlers of the others.
 velkador_test(test_helpers SOURCES test_helpers.cpp)
-velkador_test(test_error_dialog SOURCES test_error_dialog.cpp LIBS velkador_core)
-velkador_test(test_startup_window SOURCES test_startup_window.cpp LIBS velkador_core)
+velkador_test(test_error_dialog SOURCES test_error_dialog.cpp)
+velkador_test(test_startup_window SOURCES test_startup_window.cpp)
 
 # Process tests: the built program, and `cmake --install` of this build tree
 # into temporary prefixes.
