@@ -65,8 +65,17 @@ void Display_Scope(cairo_t *cr)
     Clear_Flag(DRAW_SCOPE);
 }
 
-gboolean on_scope_drawingarea_draw(GtkWidget *, cairo_t *cr, gpointer)
+gboolean on_scope_drawingarea_draw(GtkWidget *widget, cairo_t *cr, gpointer)
 {
+    // Until the configuration gives the scope its size, show the empty
+    // screen over the whole area rather than a speck in its corner.
+    if (scope_width <= 0) {
+        cairo_set_source_rgb(cr, 0.0, 0.2, 0.0);
+        cairo_rectangle(cr, 0.0, 0.0, gtk_widget_get_allocated_width(widget),
+                        gtk_widget_get_allocated_height(widget));
+        cairo_fill(cr);
+        return TRUE;
+    }
     Display_Scope(cr);
     return TRUE;
 }
