@@ -16,20 +16,6 @@
 
 namespace {
 
-GtkWidget *Find_Named(GtkWidget *widget, const char *id)
-{
-    if (GTK_IS_BUILDABLE(widget) && g_strcmp0(gtk_buildable_get_name(GTK_BUILDABLE(widget)), id) == 0)
-        return widget;
-    if (!GTK_IS_CONTAINER(widget))
-        return nullptr;
-    GList *children = gtk_container_get_children(GTK_CONTAINER(widget));
-    GtkWidget *found = nullptr;
-    for (GList *l = children; l != nullptr && found == nullptr; l = l->next)
-        found = Find_Named(GTK_WIDGET(l->data), id);
-    g_list_free(children);
-    return found;
-}
-
 std::string Shown_Message(void)
 {
     if (error_dialog == nullptr)
@@ -45,14 +31,6 @@ GtkWidget *Dialog_Button(const char *id)
     GtkWidget *button = error_dialog != nullptr ? Find_Named(error_dialog, id) : nullptr;
     EXPECT_NE(button, nullptr) << id;
     return button;
-}
-
-std::string Read_File(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 gboolean Click_Button(gpointer button)

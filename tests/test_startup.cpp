@@ -62,14 +62,6 @@ bool Have_Display(void)
             GTEST_SKIP() << "DISPLAY is not set (run under xvfb-run -a)"; \
     } while (0)
 
-std::string Read_File(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 bool Ends_With(const std::string &text, const std::string &tail)
 {
     return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;

@@ -52,14 +52,6 @@ std::string Joined(const std::vector<std::string> &lines)
     return all;
 }
 
-std::string Read_File(const std::string &path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 struct Binding {
     const char *object;
     const char *signal;

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -63,25 +64,33 @@ void Write_Text_File(const std::string &path, const std::string &text)
     out << text;
 }
 
-static GtkWidget *Find_Named_Label(GtkWidget *widget)
+GtkWidget *Find_Named(GtkWidget *widget, const char *id)
 {
-    if (GTK_IS_LABEL(widget) && g_strcmp0(gtk_buildable_get_name(GTK_BUILDABLE(widget)), "error_message") == 0)
+    if (GTK_IS_BUILDABLE(widget) && g_strcmp0(gtk_buildable_get_name(GTK_BUILDABLE(widget)), id) == 0)
         return widget;
     if (!GTK_IS_CONTAINER(widget))
         return nullptr;
     GList *children = gtk_container_get_children(GTK_CONTAINER(widget));
     GtkWidget *found = nullptr;
     for (GList *l = children; l != nullptr && found == nullptr; l = l->next)
-        found = Find_Named_Label(GTK_WIDGET(l->data));
+        found = Find_Named(GTK_WIDGET(l->data), id);
     g_list_free(children);
     return found;
+}
+
+std::string Read_File(const std::string &path)
+{
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
 }
 
 std::string Error_Dialog_Text(void)
 {
     if (error_dialog == nullptr)
         return "";
-    GtkWidget *label = Find_Named_Label(error_dialog);
+    GtkWidget *label = Find_Named(error_dialog, "error_message");
     return label != nullptr ? gtk_label_get_text(GTK_LABEL(label)) : "";
 }
 

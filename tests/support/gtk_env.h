@@ -29,6 +29,13 @@ bool Iterate_Until(const std::function<bool()> &cond, int timeout_ms = 5000);
 // Handles every pending event without blocking.
 void Iterate_Pending(void);
 
+// The widget built from the UI file's object `id` inside widget (itself
+// included), or null.
+GtkWidget *Find_Named(GtkWidget *widget, const char *id);
+
+// The whole content of a file ("" when it cannot be read).
+std::string Read_File(const std::string &path);
+
 // The message of the error dialog on screen, or "" when none is shown.
 std::string Error_Dialog_Text(void);
 
