@@ -14,7 +14,7 @@ TEST(MainWindow, BuildsFromTheRealUiFileWithTheFirstSettings)
     EXPECT_EQ(rc_data.unit_elem, 15);
     EXPECT_EQ(flags, DISPLAY_SIGNAL);
     EXPECT_EQ(rc_data.det_squelch, gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(squelch)));
-    EXPECT_DOUBLE_EQ(rc_data.det_ratio, 1.5);
+    EXPECT_DOUBLE_EQ(rc_data.det_ratio, 2.0);
     EXPECT_EQ(rc_data.rx_freq, 7030000);
     Iterate_Until([] { return gtk_widget_get_allocated_width(waterfall) > 1; });
     EXPECT_EQ(gtk_widget_get_allocated_width(waterfall), 511);
