@@ -18,4 +18,12 @@ TEST(MainWindow, BuildsFromTheRealUiFileWithTheFirstSettings)
     EXPECT_EQ(rc_data.rx_freq, 7030000);
     Iterate_Until([] { return gtk_widget_get_allocated_width(waterfall) > 1; });
     EXPECT_EQ(gtk_widget_get_allocated_width(waterfall), 511);
+
+    // A larger window gives the text more room, never the waterfall: its
+    // width + 1 must stay the FFT's power of two.
+    gtk_window_resize(GTK_WINDOW(window), 1400, 1000);
+    Iterate_Until([&] { return gtk_widget_get_allocated_width(window) >= 1400; });
+    EXPECT_GE(gtk_widget_get_allocated_width(window), 1400);
+    EXPECT_EQ(gtk_widget_get_allocated_width(waterfall), 511);
+    EXPECT_GT(gtk_widget_get_allocated_width(rx_scrolledwindow), 1300);
 }
