@@ -184,6 +184,42 @@ TEST(TrackSpeedRx, StopsAtTheSlowestUnit)
     Follow_Sender(12, 15, false);  // max_unit 480 / 15 = 32
 }
 
+// A faster sender within the detector's reach: its windows are one unit
+// long, so a sender much faster than the unit (30 WPM against 20) has its
+// elements merged before the tracker can see them; from 25 WPM the unit
+// follows a 30 WPM sender down to its 16 fragments.
+TEST(TrackSpeedRx, FollowsFasterSenderWithinReach)
+{
+    Cw_Params p;
+    p.wpm = 30;
+    std::string text;
+    for (int i = 0; i < 3; i++)
+        text += "CQ TEST DE DL2XYZ 73 PARIS ";
+    std::vector<int16_t> audio;
+    std::string error;
+    ASSERT_EQ(Cw_Generate(p, text, audio, error), 1) << error;
+
+    Rx_Setup setup;
+    setup.wpm = 25;
+    int64_t count = Start_Rx(audio, setup);
+    ASSERT_EQ(rc_data.unit_elem, 19);
+    Set_Flag(ADAPT_SPEED);
+    int32_t last = rc_data.unit_elem;
+    int characters = 0, reached_at = -1;
+    Rx_Result result = Run_Rx(count, [&](const char *) {
+        characters++;
+        EXPECT_LE(std::abs(rc_data.unit_elem - last), 1) << "after character " << characters;
+        if (reached_at < 0 && rc_data.unit_elem <= 16)
+            reached_at = characters;
+        last = rc_data.unit_elem;
+    });
+    Stop_Rx();
+    EXPECT_GT(reached_at, 0) << "never reached the sender's unit 16";
+    EXPECT_LE(reached_at, 30);
+    EXPECT_NE(Normalised(result.text).find("PARIS CQ TEST DE DL2XYZ 73 PARIS"), std::string::npos)
+        << result.text;
+}
+
 TEST(TrackSpeedRx, AutoOffKeepsTheUnit)
 {
     Cw_Params p;
