@@ -147,15 +147,7 @@ TEST_F(ErrorDialog, CloseFromTheWindowManagerIsRefused)
 
 TEST_F(ErrorDialog, QuitClosesTheSoundDeviceAndLeavesTheMainLoop)
 {
-    std::string dir = Make_Temp_Dir("quit");
-    Write_Raw_Samples(dir + "/in.raw", std::vector<int16_t>(4096, 0));
-    Alsa_Test_Env env = Make_Alsa_Test_Env(dir + "/in.raw");
-    Strlcpy(rc_data.snd_card, env.device.c_str(), sizeof(rc_data.snd_card));
-    rc_data.snd_mode = MODE_PLAYBACK;
-    rc_data.dsp_rate = 8000;
-    char mesg[128] = "";
-    int error = 0;
-    ASSERT_EQ(Setup_Sound_Card(mesg, &error), 1) << mesg << " " << snd_strerror(error);
+    Open_Silent_Capture();
     ASSERT_NE(pcm_handle, nullptr);
 
     Error_Dialog("quit now");

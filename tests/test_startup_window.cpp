@@ -171,15 +171,7 @@ TEST(UiFile, AHandlerThatTheProgramLacksIsReported)
 TEST(MainWindow, CloseRunsCleanupAndEndsTheMainLoop)
 {
     REQUIRE_DISPLAY();
-    std::string dir = Make_Temp_Dir("close");
-    Write_Raw_Samples(dir + "/in.raw", std::vector<int16_t>(4096, 0));
-    Alsa_Test_Env env = Make_Alsa_Test_Env(dir + "/in.raw");
-    Strlcpy(rc_data.snd_card, env.device.c_str(), sizeof(rc_data.snd_card));
-    rc_data.snd_mode = MODE_PLAYBACK;
-    rc_data.dsp_rate = 8000;
-    char mesg[128] = "";
-    int error = 0;
-    ASSERT_EQ(Setup_Sound_Card(mesg, &error), 1) << mesg << " " << snd_strerror(error);
+    Open_Silent_Capture();
 
     Use_Source_Ui_File();
     GtkWidget *window = Build_Test_Window();

@@ -11,6 +11,8 @@
 #include <alsa/asoundlib.h>
 #include <gtest/gtest.h>
 
+#include "core/shared.h"
+#include "sound/capture.h"
 #include "support/gtk_env.h"
 
 namespace {
@@ -149,4 +151,18 @@ std::vector<Mixer_Write> Read_Mixer_Log(const Alsa_Test_Env &env)
         writes.push_back(w);
     }
     return writes;
+}
+
+void Open_Silent_Capture(void)
+{
+    std::string dir = Make_Temp_Dir("capture");
+    Write_Raw_Samples(dir + "/in.raw", std::vector<int16_t>(4096, 0));
+    Alsa_Test_Env env = Make_Alsa_Test_Env(dir + "/in.raw");
+    Strlcpy(rc_data.snd_card, env.device.c_str(), sizeof(rc_data.snd_card));
+    rc_data.snd_mode = MODE_PLAYBACK;
+    rc_data.dsp_rate = 8000;
+    char mesg[128] = "";
+    int error = 0;
+    ASSERT_EQ(Setup_Sound_Card(mesg, &error), 1) << mesg << " " << snd_strerror(error);
+    ASSERT_NE(pcm_handle, nullptr);
 }

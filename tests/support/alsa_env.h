@@ -37,6 +37,11 @@ void Add_Generated_Capture(const Alsa_Test_Env &env, const std::string &name,
 // process ends (Make_Alsa_Test_Env's HOME is one too).
 std::string Make_Scratch_Dir(const char *tag);
 
+// Opens a real capture device on silence through Setup_Sound_Card (no
+// mixer), for tests that check that a way out closes it. Fails the test
+// when it cannot.
+void Open_Silent_Capture(void);
+
 // Writes interleaved S16_LE values to path.
 void Write_Raw_Samples(const std::string &path, const std::vector<int16_t> &values);
 
