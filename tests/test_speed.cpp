@@ -119,16 +119,24 @@ TEST(TrackSpeed, SpeedButtonShowsAndResetsTheUnit)
 // the limits, and then hold near the sender's unit. The detector reads marks
 // long (a 24-fragment dot as about 38), so the unit settles up to 15 % above
 // the sender's.
-void Follow_Sender(int32_t sender_wpm, int32_t min_wpm, bool with_window)
+// Three rounds of a short CQ from a sender at the given speed.
+bool Sender_Audio(int32_t sender_wpm, std::vector<int16_t> &audio)
 {
     Cw_Params p;
     p.wpm = sender_wpm;
     std::string text;
     for (int i = 0; i < 3; i++)
         text += "CQ TEST DE DL2XYZ 73 PARIS ";
-    std::vector<int16_t> audio;
     std::string error;
-    ASSERT_EQ(Cw_Generate(p, text, audio, error), 1) << error;
+    bool ok = Cw_Generate(p, text, audio, error) == 1;
+    EXPECT_TRUE(ok) << error;
+    return ok;
+}
+
+void Follow_Sender(int32_t sender_wpm, int32_t min_wpm, bool with_window)
+{
+    std::vector<int16_t> audio;
+    ASSERT_TRUE(Sender_Audio(sender_wpm, audio));
 
     Rx_Setup setup;
     setup.min_wpm = min_wpm;
@@ -190,14 +198,8 @@ TEST(TrackSpeedRx, StopsAtTheSlowestUnit)
 // follows a 30 WPM sender down to its 16 fragments.
 TEST(TrackSpeedRx, FollowsFasterSenderWithinReach)
 {
-    Cw_Params p;
-    p.wpm = 30;
-    std::string text;
-    for (int i = 0; i < 3; i++)
-        text += "CQ TEST DE DL2XYZ 73 PARIS ";
     std::vector<int16_t> audio;
-    std::string error;
-    ASSERT_EQ(Cw_Generate(p, text, audio, error), 1) << error;
+    ASSERT_TRUE(Sender_Audio(30, audio));
 
     Rx_Setup setup;
     setup.wpm = 25;
