@@ -213,8 +213,15 @@ void on_receiver_combobox_changed(GtkComboBox *combobox, gpointer)
 
     if (combobox == nullptr && receiver_combobox != nullptr)
         combobox = GTK_COMBO_BOX(receiver_combobox);
-    gchar *text = combobox != nullptr ? gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combobox))
-                                      : nullptr;
+    // An entry's id is its untranslated text, so "-- NONE --" is found in
+    // any language; an entry without an id (an older UI file) by its text.
+    const gchar *id = combobox != nullptr && gtk_combo_box_get_id_column(combobox) >= 0
+                          ? gtk_combo_box_get_active_id(combobox)
+                          : nullptr;
+    gchar *text = combobox != nullptr && id == nullptr
+                      ? gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(combobox))
+                      : nullptr;
+    const gchar *name = id != nullptr ? id : text;
 
     static const struct {
         const char *name;
@@ -223,9 +230,9 @@ void on_receiver_combobox_changed(GtkComboBox *combobox, gpointer)
                      {"K3", TCVR_K3},       {"PERSEUS", TCVR_PERSEUS}, {"-- NONE --", TCVR_NONE}};
 
     int32_t tcvr_type = rc_data.tcvr_type;
-    if (text != nullptr) {
+    if (name != nullptr) {
         for (const auto &receiver : receivers) {
-            if (strcmp(text, receiver.name) == 0) {
+            if (strcmp(name, receiver.name) == 0) {
                 tcvr_type = receiver.tcvr_type;
                 break;
             }

@@ -235,7 +235,7 @@ void Abort_Tcvr_Serial(void)
     // still be attached, and the next start configures it again.
     Close_Port();
     Clear_Flag(TCVR_SERIAL_OK | CAT_SETUP);
-    Error_Dialog("Failed to Establish Transceiver CAT");
+    Error_Dialog(_("Failed to Establish Transceiver CAT"));
 }
 
 void Emergency_Close_Tcvr_Serial(void)

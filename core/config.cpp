@@ -219,9 +219,11 @@ gboolean Load_Config(gpointer)
     rc_data.snd_mode = rc_data.tcvr_type == TCVR_PERSEUS ? MODE_PLAYBACK : MODE_CAPTURE;
 
     // Read and checked, but applied to no frequency (parts per million).
+    // The file's decimal point is '.' whatever the operator's locale: atof
+    // would read "100.5" as 100 under a German LC_NUMERIC and accept it.
     if (Read_Config_Line(line, fp, _("Frequency Correction Factor")) != 0)
         return FALSE;
-    if (fabs(atof(line)) > 100.0) {
+    if (fabs(g_ascii_strtod(line, nullptr)) > 100.0) {
         Config_Error(fp, _("Error reading Frequency Correction Factor\n"
                            "Frequency Correction Factor seems excessive\n"
                            "Quit and correct velkadorrc"));

@@ -5,6 +5,7 @@
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -163,7 +164,57 @@ void Bootstrap_Working_Dir(const char *home)
     }
 }
 
+bool Is_Directory(const char *path)
+{
+    struct stat st;
+    return stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+}
+
 }  // namespace
+
+void Select_Message_Locale(void)
+{
+    // glibc ignores LANGUAGE while the messages locale is "C", which is what
+    // a session without LC_ALL, LC_MESSAGES and LANG gets (a fresh system, a
+    // container, a remote login). C.UTF-8 is built into glibc and lets
+    // LANGUAGE choose; an explicit C or POSIX locale is left alone.
+    const char *language = getenv("LANGUAGE");
+    if (language == nullptr || language[0] == '\0')
+        return;
+    for (const char *name : {"LC_ALL", "LC_MESSAGES", "LANG"}) {
+        const char *value = getenv(name);
+        if (value != nullptr && value[0] != '\0')
+            return;
+    }
+    const char *current = setlocale(LC_MESSAGES, nullptr);
+    if (current != nullptr && (strcmp(current, "C") == 0 || strcmp(current, "POSIX") == 0))
+        setlocale(LC_MESSAGES, "C.UTF-8");
+}
+
+const char *Locale_Dir(void)
+{
+    // Like the examples, the catalogues are looked for beside the running
+    // program first, so that an installed tree works wherever it was put;
+    // then in a build tree (locale/ beside the program); then where the
+    // build was configured to install them.
+    static char dir[PATH_BUF_LEN];
+    char exe_dir[PATH_BUF_LEN];
+    ssize_t len = readlink("/proc/self/exe", exe_dir, sizeof(exe_dir) - 1);
+    if (len > 0) {
+        exe_dir[len] = '\0';
+        char *slash = strrchr(exe_dir, '/');
+        if (slash != nullptr) {
+            *slash = '\0';
+            for (const char *tail : {"/" VELKADOR_BIN_TO_LOCALEDIR, "/locale"}) {
+                Strlcpy(dir, exe_dir, sizeof(dir));
+                Strlcat(dir, tail, sizeof(dir));
+                if (Is_Directory(dir))
+                    return dir;
+            }
+        }
+    }
+    return VELKADOR_LOCALEDIR;
+}
 
 const char *Home_Directory(void)
 {
@@ -241,7 +292,8 @@ int Velkador_Main(int argc, char *argv[])
 
     // Without a display the options still work; the window then cannot.
     bool have_display = gtk_init_check(&argc, &argv);
-    bindtextdomain(PACKAGE, VELKADOR_LOCALEDIR);
+    Select_Message_Locale();
+    bindtextdomain(PACKAGE, Locale_Dir());
     bind_textdomain_codeset(PACKAGE, "UTF-8");
     Translate_Signal_Messages(true);
     g_unix_signal_add(SIGINT, Quit_Signal, GINT_TO_POINTER(SIGINT));

@@ -25,6 +25,13 @@ void Usage(void);
 void Cleanup(void);
 [[noreturn]] void Signal_Handler(int signum);
 
+// After GTK has set the locale: lets LANGUAGE choose the messages' language
+// where the locale is "C" only because none is set.
+void Select_Message_Locale(void);
+
+// The directory of the message catalogues for bindtextdomain.
+const char *Locale_Dir(void);
+
 // Home directory: $HOME, else the password database's entry; null when
 // neither exists.
 const char *Home_Directory(void);

@@ -14,7 +14,5 @@ foreach(t test_startup test_install)
     VELKADOR_PROGRAM="$<TARGET_FILE:velkador>"
     VELKADOR_CMAKE_COMMAND="${CMAKE_COMMAND}")
   add_dependencies(${t} velkador)
-  if(TARGET translations)
-    add_dependencies(${t} translations)
-  endif()
+  add_dependencies(${t} translations desktop_files)
 endforeach()
