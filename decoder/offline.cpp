@@ -12,6 +12,14 @@
 #include "decoder/speed.h"
 #include "sound/intake.h"
 
+namespace {
+
+// Fragments measured together: enough independent Goertzel chains to keep
+// the floating-point units busy (each chain waits about 12 cycles per sample).
+constexpr int32_t OFFLINE_LOOKAHEAD = 8;
+
+}  // namespace
+
 int Setup_Offline_Decoder(const offline_settings_t &s, char *mesg, size_t len)
 {
     rc_data.dsp_rate = OFFLINE_DSP_RATE;
@@ -36,7 +44,8 @@ int Setup_Offline_Decoder(const offline_settings_t &s, char *mesg, size_t len)
     scope_height = 0;
     samples_buffer.index = SAMPLES_BUFFER_LEN;
     samples_buffer.length = SAMPLES_BUFFER_LEN;
-    if (!mem_alloc(&samples_buffer.data, SAMPLES_BUFFER_LEN * sizeof(int16_t)) || !Initialize_Detector()) {
+    if (!mem_alloc(&samples_buffer.data, SAMPLES_BUFFER_LEN * sizeof(int16_t)) || !Initialize_Detector() ||
+        !Set_Detector_Lookahead(OFFLINE_LOOKAHEAD)) {
         snprintf(mesg, len, "not enough memory for the detector");
         return 0;
     }
