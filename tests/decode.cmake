@@ -1,0 +1,5 @@
+# velkador-decode: the tool as a process on generated recordings, and one
+# recording through both the tool and the window.
+velkador_test(test_decode SOURCES test_decode.cpp test_morse_rx_harness.cpp
+              LIBS velkador_cwgen PkgConfig::SNDFILE TIMEOUT 600)
+add_dependencies(test_decode velkador-decode)
