@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -45,6 +46,9 @@ int64_t tail_left = 0;
 bool source_done = false;
 
 soxr_t resampler = nullptr;
+float *float_in = nullptr;       // one chunk for the resampler, full scale 1.0
+float *float_out = nullptr;      // what it makes of it
+size_t float_out_cap = 0;
 
 int16_t *in_values = nullptr;    // CHUNK_FRAMES frames of in_channels values
 uint8_t *raw_bytes = nullptr;    // the same as bytes, for standard input
@@ -119,14 +123,29 @@ bool File_Is_Truncated(void)
     return false;
 }
 
+// Appends resampled samples to the queue, rounded to 16 bits and clipped.
+void Queue_Resampled(size_t count)
+{
+    for (size_t i = 0; i < count; i++) {
+        long v = lrintf(float_out[i] * 32768.0f);
+        queue[queue_len++] = static_cast<int16_t>(v > 32767 ? 32767 : v < -32768 ? -32768 : v);
+    }
+}
+
+size_t Resampled_Room(void)
+{
+    size_t room = queue_cap - queue_len;
+    return room < float_out_cap ? room : float_out_cap;
+}
+
 // The end of the input: what the resampler still holds, then the checks.
 void Finish_Source(void)
 {
     source_done = true;
-    for (size_t done = 1; resampler != nullptr && done > 0 && queue_len < queue_cap;) {
+    for (size_t done = 1; resampler != nullptr && done > 0 && Resampled_Room() > 0;) {
         done = 0;
-        soxr_process(resampler, nullptr, 0, nullptr, queue + queue_len, queue_cap - queue_len, &done);
-        queue_len += done;
+        soxr_process(resampler, nullptr, 0, nullptr, float_out, Resampled_Room(), &done);
+        Queue_Resampled(done);
     }
     if (status == RECORDING_FAILED || status == RECORDING_INTERRUPTED)
         return;
@@ -170,10 +189,12 @@ bool Fill_Queue(void)
         queue_len += static_cast<size_t>(frames);
         return true;
     }
+    for (long f = 0; f < frames; f++)
+        float_in[f] = static_cast<float>(mono[f]) / 32768.0f;
     size_t used = 0, done = 0;
-    soxr_error_t err = soxr_process(resampler, mono, static_cast<size_t>(frames), &used,
-                                    queue + queue_len, queue_cap - queue_len, &done);
-    queue_len += done;
+    soxr_error_t err = soxr_process(resampler, float_in, static_cast<size_t>(frames), &used, float_out,
+                                    Resampled_Room(), &done);
+    Queue_Resampled(done);
     if (err != nullptr) {
         Set_Error(err);
         Finish_Source();
@@ -191,21 +212,21 @@ int Open_Fail(char *mesg, size_t len, const char *reason)
 
 }  // namespace
 
-int Open_Recording(const recording_spec_t &spec, char *mesg, size_t len)
+int Open_Recording(const recording_source_t &source, char *mesg, size_t len)
 {
     Close_Recording();
-    const bool from_stdin = strcmp(spec.path, "-") == 0;
-    snprintf(name, sizeof(name), "%s", from_stdin ? "standard input" : spec.path);
+    const bool from_stdin = strcmp(source.path, "-") == 0;
+    snprintf(name, sizeof(name), "%s", from_stdin ? "standard input" : source.path);
     status = RECORDING_READING;
     error_text[0] = '\0';
     interrupted = 0;
 
     if (from_stdin) {
         raw_fd = STDIN_FILENO;
-        in_rate = spec.raw_rate;
-        in_channels = spec.raw_channels;
+        in_rate = source.raw_rate;
+        in_channels = source.raw_channels;
     } else {
-        int fd = open(spec.path, O_RDONLY);
+        int fd = open(source.path, O_RDONLY);
         if (fd < 0)
             return Open_Fail(mesg, len, strerror(errno));
         struct stat st;
@@ -230,12 +251,12 @@ int Open_Recording(const recording_spec_t &spec, char *mesg, size_t len)
     }
     if (in_rate <= 0 || in_channels <= 0)
         return Open_Fail(mesg, len, "has no usable sample rate or channel count");
-    use_channel = spec.channel < in_channels ? spec.channel : in_channels - 1;
+    use_channel = source.channel < in_channels ? source.channel : in_channels - 1;
 
     const size_t values = static_cast<size_t>(CHUNK_FRAMES) * static_cast<size_t>(in_channels);
     // Each chunk makes at most this many samples at the detector's rate.
     const size_t out_chunk =
-        static_cast<size_t>((static_cast<int64_t>(CHUNK_FRAMES) * spec.dsp_rate) / in_rate) + 1024;
+        static_cast<size_t>((static_cast<int64_t>(CHUNK_FRAMES) * source.dsp_rate) / in_rate) + 1024;
     queue_cap = out_chunk + MAX_BLOCK_FRAMES;
     in_values = static_cast<int16_t *>(malloc(values * sizeof(int16_t)));
     raw_bytes = from_stdin ? static_cast<uint8_t *>(malloc(values * 2)) : nullptr;
@@ -244,18 +265,19 @@ int Open_Recording(const recording_spec_t &spec, char *mesg, size_t len)
     if (in_values == nullptr || mono == nullptr || queue == nullptr || (from_stdin && raw_bytes == nullptr))
         return Open_Fail(mesg, len, strerror(ENOMEM));
 
-    if (in_rate != spec.dsp_rate) {
-        // No dither: the same input always gives the same samples.
-        soxr_io_spec_t io = soxr_io_spec(SOXR_INT16_I, SOXR_INT16_I);
-        io.flags |= SOXR_NO_DITHER;
-        soxr_quality_spec_t quality = soxr_quality_spec(SOXR_HQ, 0);
-        soxr_runtime_spec_t runtime = soxr_runtime_spec(1);
+    if (in_rate != source.dsp_rate) {
+        // The library's defaults: high quality, one thread, float samples.
+        // The rounding back to 16 bits is done here, without dither, so the
+        // same input always gives the same samples.
         soxr_error_t err = nullptr;
-        resampler = soxr_create(in_rate, spec.dsp_rate, 1, &err, &io, &quality, &runtime);
-        if (resampler == nullptr || err != nullptr)
+        resampler = soxr_create(in_rate, source.dsp_rate, 1, &err, nullptr, nullptr, nullptr);
+        float_in = static_cast<float *>(malloc(CHUNK_FRAMES * sizeof(float)));
+        float_out = static_cast<float *>(malloc(out_chunk * sizeof(float)));
+        float_out_cap = out_chunk;
+        if (resampler == nullptr || err != nullptr || float_in == nullptr || float_out == nullptr)
             return Open_Fail(mesg, len, err != nullptr ? err : "cannot be resampled");
     }
-    tail_left = spec.tail_frames;
+    tail_left = source.tail_frames;
     open_now = true;
     return 1;
 }
@@ -330,6 +352,10 @@ void Close_Recording(void)
     free(raw_bytes);
     free(mono);
     free(queue);
+    free(float_in);
+    free(float_out);
+    float_in = float_out = nullptr;
+    float_out_cap = 0;
     in_values = nullptr;
     raw_bytes = nullptr;
     mono = nullptr;

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <cstdint>
 
-struct recording_spec_t {
+struct recording_source_t {
     const char *path;      // a file, or "-" for raw S16_LE on standard input
     int32_t raw_rate;      // standard input only: frames per second
     int32_t raw_channels;  // standard input only: values per frame
@@ -27,7 +27,7 @@ enum {
 
 // Opens and checks the recording; 1 on success, else 0 with the reason in
 // mesg (len bytes), the name of the file first.
-int Open_Recording(const recording_spec_t &spec, char *mesg, size_t len);
+int Open_Recording(const recording_source_t &source, char *mesg, size_t len);
 
 // Fills data with frames stereo frames, the chosen channel in both places.
 // 1 with a block; 0 once the recording and its tail of silence are used up.

@@ -424,9 +424,9 @@ int main(int argc, char **argv)
         return EXIT_USAGE;
     }
 
-    recording_spec_t spec = {o.input, o.raw_rate, o.raw_channels, o.channel, OFFLINE_DSP_RATE,
+    recording_source_t source = {o.input, o.raw_rate, o.raw_channels, o.channel, OFFLINE_DSP_RATE,
                              Offline_Tail_Frames()};
-    if (!Open_Recording(spec, mesg, sizeof(mesg))) {
+    if (!Open_Recording(source, mesg, sizeof(mesg))) {
         fprintf(stderr, "%s: %s\n", PROG, mesg);
         return EXIT_UNREADABLE;
     }
