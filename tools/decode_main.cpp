@@ -50,7 +50,7 @@ struct Options {
     bool raw_options = false;  // --rate or --channels given
     bool timestamps = false;
     bool summary = false;
-    const char *engine = "receiver";
+    const char *engine = nullptr;  // the first of ENGINES
 };
 
 // What one engine step hands the output: text (possibly none), and the
@@ -106,6 +106,15 @@ constexpr Engine ENGINES[] = {
     {"receiver", Receiver_Setup, Receiver_Step, Receiver_Speed},
 };
 
+// "receiver, ..." for the help and the messages.
+std::string Engine_Names(void)
+{
+    std::string names;
+    for (const Engine &engine : ENGINES)
+        names += (names.empty() ? "" : ", ") + std::string(engine.name);
+    return names;
+}
+
 const Engine *Find_Engine(const char *name)
 {
     for (const Engine &engine : ENGINES)
@@ -141,7 +150,7 @@ void Print_Help(void)
            "      --auto         follow the sender's speed (the window's Auto)\n"
            "      --squelch=N    squelch, 0 to 100 (default 3)\n"
            "      --ratio=X      lead/trail ratio, 1.0 to 5.0 (default 2.0)\n"
-           "      --engine=NAME  decoding engine: receiver (default)\n"
+           "      --engine=NAME  decoding engine, one of: %s (default: the first)\n"
            "\n"
            "Output:\n"
            "      --timestamps   begin each line with the audio time of its first\n"
@@ -164,7 +173,7 @@ void Print_Help(void)
            "\n"
            "Decoding accuracy over SNR, speed and jitter, from the build tree:\n"
            "  build/tools/velkador-cer [--engine=NAME] [--speed=given|unknown]\n",
-           PROG, LINE_PAUSE_S, LINE_COLUMNS, PROG, PROG);
+           PROG, Engine_Names().c_str(), LINE_PAUSE_S, LINE_COLUMNS, PROG, PROG);
 }
 
 [[noreturn]] void Usage_Error(const char *fmt, const char *arg)
@@ -274,14 +283,16 @@ Options Parse_Options(int argc, char **argv)
             break;
         case OPT_ENGINE:
             o.engine = optarg;
-            if (Find_Engine(optarg) == nullptr)
-                Usage_Error("no decoding engine '%s' (there is: receiver)", optarg);
+            if (Find_Engine(optarg) == nullptr) {
+                const std::string fmt = "no decoding engine '%s' (there is: " + Engine_Names() + ")";
+                Usage_Error(fmt.c_str(), optarg);
+            }
             break;
         case 'h':
             Print_Help();
             exit(EXIT_DECODED);
         case 'V':
-            printf("%s %s\n", PROG, VERSION_LINE + strlen("velkador "));
+            printf("%s %s\n", PROG, &VERSION_LINE[strlen("velkador ")]);
             exit(EXIT_DECODED);
         case ':':
             Usage_Error("option '%s' needs a value", argv[optind - 1]);
@@ -416,7 +427,7 @@ bool Output_Is_Live(void)
 int main(int argc, char **argv)
 {
     Options o = Parse_Options(argc, argv);
-    const Engine *engine = Find_Engine(o.engine);
+    const Engine *engine = o.engine != nullptr ? Find_Engine(o.engine) : &ENGINES[0];
 
     char mesg[512] = "";
     if (!engine->setup(o.settings, mesg, sizeof(mesg))) {
