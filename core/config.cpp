@@ -120,6 +120,23 @@ premature_eof:
     return -1;
 }
 
+int Derive_Timing(int ifft_length, int wfall_width, int min_wpm, int max_wpm)
+{
+    const int d = wfall_width > 0 ? (2 * ifft_length) / wfall_width : 0;
+    if (d != 0) {
+        const int32_t decimate = (rc_data.dsp_rate / rc_data.tone_freq) / d;
+        if (decimate < 1)
+            return 0;
+        rc_data.ifft_decimate = decimate;
+        rc_data.tone_freq = (rc_data.dsp_rate / decimate) / d;
+    }
+    const int c = rc_data.tone_freq * 60;
+    rc_data.max_unit = c / (min_wpm * 100);
+    rc_data.max_unit_x2 = 2 * rc_data.max_unit;
+    rc_data.min_unit = c / (max_wpm * 100);
+    return 1;
+}
+
 gboolean Load_Config(gpointer)
 {
     char rc_path[PATH_BUF_LEN];
@@ -182,7 +199,7 @@ gboolean Load_Config(gpointer)
     rc_data.max_unit = atoi(line);
     const int max_wpm = rc_data.min_unit;
     const int min_wpm = rc_data.max_unit;
-    if (min_wpm < 6 || max_wpm > 60) {
+    if (min_wpm < MIN_WPM_LIMIT || max_wpm > MAX_WPM_LIMIT) {
         Config_Error(fp, _("Morse code speed (WPM)\nrange is out of limits\nQuit and correct velkadorrc"));
         return FALSE;
     }
@@ -233,7 +250,7 @@ gboolean Load_Config(gpointer)
     if (Read_Config_Line(line, fp, _("Input Tone")) != 0)
         return FALSE;
     rc_data.tone_freq = atoi(line);
-    if (rc_data.tone_freq <= 199) {
+    if (rc_data.tone_freq < MIN_INPUT_TONE) {
         Config_Error(fp, _("Error reading BFO Tone Freq\nQuit and correct velkadorrc"));
         return FALSE;
     }
@@ -256,21 +273,12 @@ gboolean Load_Config(gpointer)
         return FALSE;
     }
 
-    const int d = (2 * ifft_data_length) / wfall_width;
-    if (d != 0) {
-        rc_data.ifft_decimate = (rc_data.dsp_rate / rc_data.tone_freq) / d;
-        if (rc_data.ifft_decimate < 1) {
-            Config_Error(fp, _("Error reading DSP Rate\n"
-                               "DSP Rate must be at least four times the Input Tone\n"
-                               "Quit and correct velkadorrc"));
-            return FALSE;
-        }
-        rc_data.tone_freq = (rc_data.dsp_rate / rc_data.ifft_decimate) / d;
+    if (!Derive_Timing(ifft_data_length, wfall_width, min_wpm, max_wpm)) {
+        Config_Error(fp, _("Error reading DSP Rate\n"
+                           "DSP Rate must be at least four times the Input Tone\n"
+                           "Quit and correct velkadorrc"));
+        return FALSE;
     }
-    const int c = rc_data.tone_freq * 60;
-    rc_data.max_unit = c / (min_wpm * 100);
-    rc_data.max_unit_x2 = 2 * rc_data.max_unit;
-    rc_data.min_unit = c / (max_wpm * 100);
 
     if (scope != nullptr) {
         gtk_widget_get_allocation(scope, &alloc);

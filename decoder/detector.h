@@ -20,6 +20,15 @@ extern int32_t scope_height;
 int Initialize_Detector(void);
 int Get_Fragment(void);
 
+// For a decoder that has its audio ahead of it (velkador-decode): read up to
+// fragments fragments ahead and measure them together, which gives the very
+// same levels faster. The window keeps 1 (none), which Initialize_Detector
+// sets. 1 on success, 0 when the buffer cannot be allocated.
+int Set_Detector_Lookahead(int32_t fragments);
+
+// The newest level, for the tests that pin the detector's arithmetic.
+int32_t Detector_Level(void);
+
 // The decision rules of one detector step, kept apart so that their edges can
 // be checked without audio. Get_Fragment calls exactly these.
 

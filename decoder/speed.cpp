@@ -2,11 +2,23 @@
 // or stepped by one fragment per character toward the sender's measured unit.
 #include "decoder/speed.h"
 
+#include <cmath>
+
 #include "core/shared.h"
 #include "core/startup.h"
 #include "decoder/morse.h"
 
 namespace {
+
+// Stands in for the speed button's adjustment when there is no window: the
+// toolkit's own clamping to the range and its change-only notification.
+GtkAdjustment *speed_adjustment = nullptr;
+
+void On_Speed_Adjustment_Changed(GtkAdjustment *adjustment, gpointer)
+{
+    // As gtk_spin_button_get_value_as_int rounds the button's value.
+    Set_Unit_From_Wpm(static_cast<int32_t>(std::lround(gtk_adjustment_get_value(adjustment))));
+}
 
 // Words per minute and unit in fragments convert by the same formula:
 // a fragment is 2 / tone_freq s and a dot 1.2 / W s.
@@ -30,17 +42,45 @@ void Track_Speed(void)
 
         // Runs the value-changed handler when the speed shown changes, which
         // recomputes the unit from the new speed.
-        if (speed != nullptr && rc_data.unit_elem > 0)
-            gtk_spin_button_set_value(GTK_SPIN_BUTTON(speed), Unit_To_Wpm(rc_data.unit_elem));
+        if (rc_data.unit_elem > 0) {
+            if (speed != nullptr)
+                gtk_spin_button_set_value(GTK_SPIN_BUTTON(speed), Unit_To_Wpm(rc_data.unit_elem));
+            else if (speed_adjustment != nullptr)
+                gtk_adjustment_set_value(speed_adjustment, Unit_To_Wpm(rc_data.unit_elem));
+        }
     }
     mark_frags = mark_units = space_frags = space_units = 0;
 }
 
-void on_wpm_spinbutton_value_changed(GtkSpinButton *button, gpointer)
+void Set_Unit_From_Wpm(int32_t wpm)
 {
-    int32_t wpm = gtk_spin_button_get_value_as_int(button);
     if (wpm > 0)
         rc_data.unit_elem = (rc_data.tone_freq * 60) / (wpm * 100);
+}
+
+void Show_Speed_Without_Window(int32_t min_wpm, int32_t max_wpm, int32_t wpm)
+{
+    if (speed_adjustment == nullptr) {
+        speed_adjustment = GTK_ADJUSTMENT(g_object_ref_sink(gtk_adjustment_new(wpm, min_wpm, max_wpm, 1, 5, 0)));
+        g_signal_connect(speed_adjustment, "value-changed", G_CALLBACK(On_Speed_Adjustment_Changed), nullptr);
+    } else {
+        gtk_adjustment_configure(speed_adjustment, wpm, min_wpm, max_wpm, 1, 5, 0);
+    }
+    Set_Unit_From_Wpm(wpm);
+}
+
+int32_t Shown_Speed(void)
+{
+    if (speed != nullptr)
+        return gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(speed));
+    if (speed_adjustment != nullptr)
+        return static_cast<int32_t>(std::lround(gtk_adjustment_get_value(speed_adjustment)));
+    return 0;
+}
+
+void on_wpm_spinbutton_value_changed(GtkSpinButton *button, gpointer)
+{
+    Set_Unit_From_Wpm(gtk_spin_button_get_value_as_int(button));
 }
 
 void on_auto_checkbutton_toggled(GtkToggleButton *button, gpointer)

@@ -1,6 +1,8 @@
 // sound/intake.cpp - hands out one channel of the captured audio, one sample
 // per call, reading the device in blocks of 512 stereo frames. Every sample
 // handed out also goes to the waterfall's intake, so both see the same audio.
+// The blocks come from the capture device, or from a recording while one is
+// open (velkador-decode).
 #include "sound/intake.h"
 
 #include <cerrno>
@@ -10,6 +12,7 @@
 #include "core/startup.h"
 #include "display/waterfall.h"
 #include "sound/capture.h"
+#include "sound/recording.h"
 #include "ui/interface.h"
 
 samples_buffer_t samples_buffer;
@@ -55,6 +58,13 @@ int Recover_Device(long result)
 // 1 when the intake can go on; otherwise the block stays used up.
 int Read_Block(void)
 {
+    // A recording stands in for the device; its end ends the intake.
+    if (Recording_Is_Open()) {
+        if (!Read_Recording_Block(samples_buffer.data, SAMPLES_BLOCK_FRAMES))
+            return 0;
+        samples_buffer.index = rc_data.use_chnl;
+        return 1;
+    }
     if (pcm_handle == nullptr)
         return 0;
 

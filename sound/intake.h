@@ -1,6 +1,7 @@
 // sound/intake.h - hands out the samples of one channel, reading the device
-// in blocks of 512 stereo frames; every sample also goes to the waterfall.
-// Owns samples_buffer (created by the configuration loader).
+// in blocks of 512 stereo frames (or a recording's, sound/recording.h); every
+// sample also goes to the waterfall. Owns samples_buffer (created by the
+// configuration loader, or by the decoder set-up without a window).
 #ifndef VELKADOR_SOUND_INTAKE_H
 #define VELKADOR_SOUND_INTAKE_H
 
@@ -17,7 +18,8 @@ struct samples_buffer_t {
 
 extern samples_buffer_t samples_buffer;
 
-// 1 with a sample stored in *sample; 0 when the device failed beyond recovery.
+// 1 with a sample stored in *sample; 0 when the device failed beyond recovery
+// or the recording has ended.
 int Signal_Sample(int16_t *sample);
 
 #endif

@@ -126,3 +126,78 @@ TEST(DetectorRules, LevelOfRoundedNegativePowerIsZero)
     }
     EXPECT_EQ(Goertzel_Level(0.0, 0.0, 2.0, 1440), 0);
 }
+
+// Every level, unit and decision of a noisy, hand-keyed QSO whose sender
+// slows down (so that Auto moves the unit between steps), folded into one
+// checksum. The window's one-fragment steps and velkador-decode's
+// look-ahead must both give the checksum of the detector as first built:
+// any change to its arithmetic or order of operations shows here.
+namespace {
+
+uint64_t Detector_Trace_Checksum(int32_t lookahead, std::string &text, int &unit_changes)
+{
+    Cw_Params p;
+    p.wpm = 24;
+    p.end_wpm = 16;
+    p.noise = true;
+    p.snr_db = 8.0;
+    p.jitter = 0.15;
+    p.seed = 5;
+    std::vector<int16_t> audio;
+    std::string error;
+    EXPECT_EQ(Cw_Generate(p, "CQ CQ DE DL2ABC DL2ABC K DL2ABC DE G4XYZ UR RST 579 579 NAME JOHN 73 <SK>",
+                          audio, error), 1) << error;
+    Rx_Setup setup;
+    setup.min_wpm = 10;
+    setup.max_wpm = 40;
+    int64_t count = Start_Rx(audio, setup);
+    EXPECT_EQ(Set_Detector_Lookahead(lookahead), 1);
+    Set_Flag(ADAPT_SPEED);
+
+    uint64_t sum = 1469598103934665603ull;
+    auto fold = [&sum](int64_t v) {
+        for (int i = 0; i < 8; i++, v >>= 8) {
+            sum ^= static_cast<uint64_t>(v & 0xFF);
+            sum *= 1099511628211ull;
+        }
+    };
+    int32_t unit = rc_data.unit_elem;
+    unit_changes = 0;
+    for (int64_t i = 0; i < count; i++) {
+        char buf[5] = "";
+        if (!Get_Character(buf))
+            break;
+        fold(Detector_Level());
+        fold(rc_data.unit_elem);
+        fold(isFlagSet(MARK_TONE));
+        text += buf;
+        unit_changes += rc_data.unit_elem != unit;
+        unit = rc_data.unit_elem;
+    }
+    Stop_Rx();
+    for (char c : text)
+        fold(c);
+    return sum;
+}
+
+// Taken from the detector before the look-ahead existed.
+constexpr uint64_t FIRST_BUILT_TRACE = 3025235070377293702ull;
+
+}  // namespace
+
+TEST(DetectorTrace, OneFragmentStepsGiveTheFirstBuiltTrace)
+{
+    std::string text;
+    int unit_changes = 0;
+    uint64_t sum = Detector_Trace_Checksum(1, text, unit_changes);
+    EXPECT_GT(unit_changes, 4) << text;
+    EXPECT_EQ(sum, FIRST_BUILT_TRACE) << std::hex << sum << " " << text;
+}
+
+TEST(DetectorTrace, LookAheadGivesTheFirstBuiltTrace)
+{
+    std::string text;
+    int unit_changes = 0;
+    uint64_t sum = Detector_Trace_Checksum(8, text, unit_changes);
+    EXPECT_EQ(sum, FIRST_BUILT_TRACE) << std::hex << sum << " " << text;
+}

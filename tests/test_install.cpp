@@ -66,6 +66,15 @@ TEST(Install, StagesTheProgramAndTheExamples)
     EXPECT_EQ(Read_File(examples + "/velkadorrc.example"),
               Read_File(VELKADOR_SOURCE_DIR "/data/velkadorrc.example"));
     EXPECT_TRUE(fs::is_regular_file(examples + "/velkadorrc")) << "a first start needs a configuration";
+    EXPECT_EQ(access((prefix + "/bin/velkador-decode").c_str(), X_OK), 0);
+
+    // The manual page renders without a single warning.
+    const std::string page = prefix + "/share/man/man1/velkador-decode.1";
+    ASSERT_TRUE(fs::is_regular_file(page));
+    Process_Result man = Run_Process({"groff", "-man", "-ww", "-Tutf8", page}, Current_Environment(), 30000);
+    EXPECT_EQ(man.exit_status, 0);
+    EXPECT_EQ(man.err, "");
+    EXPECT_NE(man.out.find("decode the CW (Morse code)"), std::string::npos);
 
     // The staged program runs from where it was put.
     std::vector<std::string> env = Current_Environment();

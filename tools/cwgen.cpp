@@ -211,6 +211,8 @@ int Cw_Check_Params(const Cw_Params &p, std::string &error)
         return bad("sample rate must be 8000 to 384000 Hz");
     if (!(p.wpm >= 1.0 && p.wpm <= 100.0))
         return bad("speed must be 1 to 100 WPM");
+    if (!(p.end_wpm == 0.0 || (p.end_wpm >= 1.0 && p.end_wpm <= 100.0)))
+        return bad("final speed must be 1 to 100 WPM");
     if (!(p.tone_hz > 0.0 && p.tone_hz < p.rate / 2.0))
         return bad("tone frequency must be above 0 and below half the sample rate");
     if (!(p.weight >= 1.0 && p.weight <= 10.0))
@@ -239,21 +241,29 @@ int Cw_Check_Params(const Cw_Params &p, std::string &error)
 }
 
 int Cw_Keying(const Cw_Params &p, const std::string &text, double wpm, double lead_s, uint64_t seed,
-              std::vector<Cw_Key> &keys, double &end_s, std::string &error)
+              std::vector<Cw_Key> &keys, double &end_s, std::string &error, double end_wpm)
 {
     std::vector<std::string> patterns;
     if (!Cw_Parse_Text(text, patterns, error))
         return 0;
 
-    const double unit = 1.2 / wpm;
-    double char_gap = 3.0 * unit, word_gap = 7.0 * unit;
-    if (p.farnsworth_wpm > 0.0 && p.farnsworth_wpm < wpm) {
-        // The time PARIS (50 units, 19 of them in gaps) must take at the
-        // overall speed beyond its 31 units of characters, spread over the gaps.
-        double stretch = (60.0 * wpm - 37.2 * p.farnsworth_wpm) / (p.farnsworth_wpm * wpm);
-        char_gap = 3.0 * stretch / 19.0;
-        word_gap = 7.0 * stretch / 19.0;
-    }
+    double unit = 0.0, char_gap = 0.0, word_gap = 0.0;
+    auto set_speed = [&](double w) {
+        unit = 1.2 / w;
+        char_gap = 3.0 * unit;
+        word_gap = 7.0 * unit;
+        if (p.farnsworth_wpm > 0.0 && p.farnsworth_wpm < w) {
+            // The time PARIS (50 units, 19 of them in gaps) must take at the
+            // overall speed beyond its 31 units of characters, spread over the gaps.
+            double stretch = (60.0 * w - 37.2 * p.farnsworth_wpm) / (p.farnsworth_wpm * w);
+            char_gap = 3.0 * stretch / 19.0;
+            word_gap = 7.0 * stretch / 19.0;
+        }
+    };
+    set_speed(wpm);
+    size_t characters = 0;
+    for (const std::string &pattern : patterns)
+        characters += pattern.empty() ? 0 : 1;
 
     uint64_t rng = seed;
     bool have_spare = false;
@@ -267,10 +277,14 @@ int Cw_Keying(const Cw_Params &p, const std::string &text, double wpm, double le
 
     keys.clear();
     double t = lead_s;
+    size_t sent = 0;
     for (size_t c = 0; c < patterns.size(); c++) {
         const std::string &pattern = patterns[c];
         if (pattern.empty())
             continue;
+        if (end_wpm > 0.0 && characters > 1)
+            set_speed(wpm + (end_wpm - wpm) * static_cast<double>(sent) / static_cast<double>(characters - 1));
+        sent++;
         for (size_t e = 0; e < pattern.size(); e++) {
             if (e > 0)
                 t += timed(unit);
@@ -295,7 +309,7 @@ int Cw_Begin(Cw_Stream &s, const Cw_Params &p, const std::string &text, std::str
     const double lead_s = p.lead_ms / 1000.0;
 
     double end_s[2] = {lead_s, lead_s};
-    if (!Cw_Keying(p, text, p.wpm, lead_s, p.seed, s.keys[0], end_s[0], error))
+    if (!Cw_Keying(p, text, p.wpm, lead_s, p.seed, s.keys[0], end_s[0], error, p.end_wpm))
         return 0;
     if (!p.second_text.empty()) {
         std::string second_error;

@@ -13,6 +13,8 @@
 struct Cw_Params {
     double wpm = 20.0;             // character speed, PARIS timing: a dot is 1.2 / wpm s
     double farnsworth_wpm = 0.0;   // overall speed with stretched gaps; 0 for none
+    double end_wpm = 0.0;          // speed of the last character, reached evenly
+                                   // character by character; 0: wpm throughout
     double tone_hz = 800.0;
     int32_t rate = 48000;          // samples per second
     double weight = 3.0;           // dash length in dots
@@ -67,9 +69,11 @@ int Cw_Parse_Text(const std::string &text, std::vector<std::string> &patterns, s
 const char *Cw_Pattern(const std::string &character);
 
 // Key-down stretches of text at the given speed (with jitter from seed),
-// starting at lead_s; end_s receives the time the last gap ends.
+// starting at lead_s; end_s receives the time the last gap ends. With
+// end_wpm above 0 the speed moves evenly from wpm to end_wpm.
 int Cw_Keying(const Cw_Params &params, const std::string &text, double wpm, double lead_s,
-              uint64_t seed, std::vector<Cw_Key> &keys, double &end_s, std::string &error);
+              uint64_t seed, std::vector<Cw_Key> &keys, double &end_s, std::string &error,
+              double end_wpm = 0.0);
 
 // Prepares a stream; 1 on success, else 0 with the reason in error.
 int Cw_Begin(Cw_Stream &stream, const Cw_Params &params, const std::string &text, std::string &error);

@@ -26,6 +26,8 @@ const char *const USAGE =
     "\n"
     "  -w, --wpm N            character speed in words per minute, PARIS timing (20)\n"
     "  -F, --farnsworth N     overall speed in WPM: characters at --wpm, gaps stretched\n"
+    "      --end-wpm N        speed of the last character: the sender speeds up or\n"
+    "                         slows down evenly from --wpm, character by character\n"
     "  -f, --tone HZ          tone frequency (800)\n"
     "  -r, --rate HZ          sample rate (48000)\n"
     "  -o, --output FILE      write to FILE; '-' or none for standard output\n"
@@ -68,12 +70,14 @@ enum {
     OPT_SECOND_TEXT,
     OPT_SECOND_TONE,
     OPT_SECOND_LEVEL,
-    OPT_SECOND_WPM
+    OPT_SECOND_WPM,
+    OPT_END_WPM
 };
 
 const struct option long_options[] = {
     {"wpm", required_argument, nullptr, 'w'},
     {"farnsworth", required_argument, nullptr, 'F'},
+    {"end-wpm", required_argument, nullptr, OPT_END_WPM},
     {"tone", required_argument, nullptr, 'f'},
     {"rate", required_argument, nullptr, 'r'},
     {"output", required_argument, nullptr, 'o'},
@@ -192,12 +196,13 @@ int Run(int argc, char *argv[])
             break;
         case 'w': case 'F': case 'f': case 'r': case OPT_WEIGHT: case OPT_JITTER: case OPT_SNR:
         case OPT_EDGE: case OPT_LEVEL: case OPT_LEAD: case OPT_TRAIL: case OPT_SECOND_TONE:
-        case OPT_SECOND_LEVEL: case OPT_SECOND_WPM:
+        case OPT_SECOND_LEVEL: case OPT_SECOND_WPM: case OPT_END_WPM:
             if (!Parse_Number(name, optarg, value))
                 return 0;
             switch (opt) {
             case 'w': params.wpm = value; break;
             case 'F': params.farnsworth_wpm = value; break;
+            case OPT_END_WPM: params.end_wpm = value; break;
             case 'f': params.tone_hz = value; break;
             case 'r':
                 if (value != std::floor(value) || value < 1 || value > 1e7)

@@ -95,6 +95,11 @@ void Error_Dialog(const char *message)
 {
     if (error_dialog != nullptr)
         return;
+    // Without a display (velkador-decode) there is no dialog to build.
+    if (gdk_display_get_default() == nullptr) {
+        fprintf(stderr, "velkador: %s\n", message);
+        return;
+    }
 
     GtkBuilder *builder = nullptr;
     error_dialog = create_error_dialog(&builder);
