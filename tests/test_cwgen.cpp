@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstdio>
@@ -232,4 +233,24 @@ TEST(CwGeneratorTool, ClosedPipeEndsQuietly)
     ASSERT_NE(e, nullptr);
     EXPECT_EQ(fgetc(e), EOF) << "the tool wrote to standard error";
     fclose(e);
+}
+
+TEST(CwGeneratorTool, RealTimeOutputComesInWholeCaptureBlocks)
+{
+    // A file-backed capture device fills what one read of its FIFO does not
+    // deliver with silence: each read of 2048 bytes must find a whole block
+    // of 512 frames, or the marks come out chopped.
+    std::string cmd = VELKADOR_BINARY_DIR "/tools/velkador-cwgen --realtime --lead 0 --trail 100 -w 40 EE";
+    FILE *f = popen(cmd.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    std::vector<ssize_t> reads;
+    char buf[2048];
+    ssize_t n;
+    while ((n = read(fileno(f), buf, sizeof buf)) > 0)
+        reads.push_back(n);
+    EXPECT_EQ(pclose(f), 0);
+    ASSERT_GT(reads.size(), 2u);
+    for (size_t i = 0; i + 1 < reads.size(); i++)
+        ASSERT_EQ(reads[i], 2048) << "read " << i << " of " << reads.size();
+    EXPECT_EQ(reads.back() % 4, 0) << "whole frames at the end";
 }

@@ -268,9 +268,13 @@ int Run(int argc, char *argv[])
         status = Write_All(fd, header, sizeof header);
     }
 
-    // Blocks of about 10 ms. In real time each block is due at the instant
-    // its first frame plays, counted from the start, so waiting never drifts.
-    const size_t block_frames = static_cast<size_t>(params.rate / 100);
+    // Blocks of 512 frames, the receiver's capture block. A file-backed
+    // capture device reading a FIFO takes what one read returns and fills
+    // the rest of its block with silence, so each block is written whole in
+    // one write of 2048 bytes (below PIPE_BUF, hence atomic) and every read
+    // finds a whole block. In real time each block is due at the instant its
+    // first frame plays, counted from the start, so waiting never drifts.
+    const size_t block_frames = 512;
     std::vector<int16_t> block(2 * block_frames);
     std::vector<uint8_t> bytes(4 * block_frames);
     struct timespec start;
