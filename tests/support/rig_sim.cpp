@@ -77,6 +77,16 @@ Rig_Sim::~Rig_Sim()
         close(master_fd_);
 }
 
+void Rig_Sim::Hang_Up(void)
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (master_fd_ >= 0)
+        close(master_fd_);
+    master_fd_ = -1;
+}
+
 void Rig_Sim::Set_Fault(Rig_Fault fault)
 {
     std::lock_guard<std::mutex> lock(mutex_);

@@ -48,6 +48,10 @@ public:
     // behind them. False on timeout.
     bool Sync(int timeout_ms = 10000);
 
+    // The adapter is pulled: the master side closes, so the program's port
+    // is hung up (its reads and writes fail) while the program holds it.
+    void Hang_Up(void);
+
     // Bytes the rig sends without being asked.
     void Inject(const std::vector<uint8_t> &bytes);
 
