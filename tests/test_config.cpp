@@ -165,6 +165,17 @@ TEST_F(Config, TimingAt44100Hz)
     EXPECT_EQ(rc_data.tone_freq, 848);
 }
 
+// Found by fuzzing: at the highest rate with a high tone the detector's ring
+// size passed 2^31 on the way to its value and came out negative.
+TEST_F(Config, HighestRateWithAHighToneStillGetsADetector)
+{
+    auto lines = Base_Lines();
+    lines[1] = "1536000";
+    lines[12] = "20000";
+    EXPECT_EQ(Load(Join(lines)), "");
+    EXPECT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY));
+}
+
 TEST_F(Config, NumbersStopAtTheirFirstForeignCharacterAndTextIsCut)
 {
     auto lines = Base_Lines();
