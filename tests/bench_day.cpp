@@ -127,6 +127,7 @@ long Decoded_Characters(void)
 
 int main(int argc, char *argv[])
 {
+    setvbuf(stdout, nullptr, _IOLBF, 0);  // the hourly lines as they come
     double hours = 24.0;
     int rate = 16000;
     for (int i = 1; i + 1 < argc; i += 2) {
