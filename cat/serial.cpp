@@ -1,6 +1,7 @@
 // cat/serial.cpp - the CAT serial link. All I/O blocks the main loop: a
 // successful write holds it 50 ms, a write or answer that keeps failing
-// about one second before the link is dropped.
+// about one second before the link is dropped; a port that has gone away
+// (an unplugged adapter) is dropped at its first failure.
 #include "cat/serial.h"
 
 #include <fcntl.h>
@@ -10,6 +11,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 
 #include "cat/rigs.h"
@@ -52,6 +54,14 @@ void Close_Port(void)
     if (serial_fd > 0)
         close(serial_fd);
     serial_fd = 0;
+}
+
+// After these the port will not come back: the adapter was unplugged (its
+// line hung up) or the descriptor is no longer a port. Trying again would
+// only hold the main loop for nothing.
+bool Port_Is_Gone(int err)
+{
+    return err == EIO || err == ENXIO || err == ENODEV || err == EBADF;
 }
 
 int Link_Active(void)
@@ -179,8 +189,14 @@ int Write_Tcvr_Serial(const unsigned char *data, size_t len)
             Pause_Ms(WRITE_PAUSE_MS);
             return 1;
         }
+        int err = errno;
         fprintf(stderr, "velkador: write(): incorrect number of bytes written: %d/%d\n",
                 static_cast<int>(written), static_cast<int>(len));
+        if (written < 0 && Port_Is_Gone(err)) {
+            fprintf(stderr, "velkador: %s: %s\n", rc_data.cat_serial, strerror(err));
+            Abort_Tcvr_Serial();
+            return 0;
+        }
         Pause_Ms(RETRY_PAUSE_MS);
     }
 
@@ -201,7 +217,13 @@ int Read_Tcvr_Serial(unsigned char *buf, size_t len)
     int waiting = 0;
     int tries;
     for (tries = 0; tries < MAX_TRIES; tries++) {
-        ioctl(serial_fd, FIONREAD, &waiting);
+        if (ioctl(serial_fd, FIONREAD, &waiting) == -1 && Port_Is_Gone(errno)) {
+            fprintf(stderr, "velkador: %s: %s\n", rc_data.cat_serial, strerror(errno));
+            if (len > 0)
+                buf[0] = 0;
+            Abort_Tcvr_Serial();
+            return 0;
+        }
         if (waiting == static_cast<int>(len))
             break;
         fprintf(stderr, "velkador: read(): incorrect number of bytes available: %d/%d\n", waiting,

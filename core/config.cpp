@@ -22,6 +22,9 @@ namespace {
 constexpr int CR = '\r';
 constexpr int LF = '\n';
 constexpr size_t MESG_LEN = 128;
+// Twice the highest rate sound cards offer; the detector's buffer sizes and
+// the unit derivation stay within 32 bits up to here.
+constexpr int32_t MAX_DSP_RATE = 1536000;
 
 struct Channel_Name {
     std::string_view name;
@@ -252,6 +255,13 @@ gboolean Load_Config(gpointer)
     rc_data.tone_freq = atoi(line);
     if (rc_data.tone_freq < MIN_INPUT_TONE) {
         Config_Error(fp, _("Error reading BFO Tone Freq\nQuit and correct velkadorrc"));
+        return FALSE;
+    }
+
+    if (rc_data.dsp_rate > MAX_DSP_RATE) {
+        Config_Error(fp, _("Error reading DSP Rate\n"
+                           "DSP Rate must not be above 1536000\n"
+                           "Quit and correct velkadorrc"));
         return FALSE;
     }
 

@@ -2,6 +2,7 @@
 // window, signals and Cleanup.
 #include "core/startup.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <spawn.h>
@@ -10,6 +11,7 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <clocale>
 #include <csignal>
 #include <cstdio>
@@ -113,8 +115,97 @@ void Install_Signal_Handlers(void)
     }
 }
 
-// Creates ~/.velkador from the examples installed beside the executable.
-// The copy runs cp -r directly (no shell), so the home path is never parsed.
+// Copies one example file to dest, which must not exist yet (O_EXCL): a file
+// the user already has is never touched. 1 when the copy is complete.
+int Copy_Missing_File(const char *src, const char *dest)
+{
+    int in = open(src, O_RDONLY | O_CLOEXEC);
+    if (in < 0) {
+        perror(src);
+        return 0;
+    }
+    struct stat st;
+    if (fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        close(in);
+        return 0;  // only plain files are examples
+    }
+    int out = open(dest, O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, st.st_mode & 0777);
+    if (out < 0) {
+        if (errno != EEXIST)
+            perror(dest);
+        close(in);
+        return 0;
+    }
+
+    int ok = 1;
+    char buf[8192];
+    for (;;) {
+        ssize_t got = read(in, buf, sizeof(buf));
+        if (got == 0)
+            break;
+        if (got < 0) {
+            if (errno == EINTR)
+                continue;
+            perror(src);
+            ok = 0;
+            break;
+        }
+        for (ssize_t done = 0; done < got;) {
+            ssize_t n = write(out, buf + done, static_cast<size_t>(got - done));
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n <= 0) {
+                perror(dest);
+                ok = 0;
+                break;
+            }
+            done += n;
+        }
+        if (!ok)
+            break;
+    }
+    close(in);
+    if (close(out) != 0) {
+        perror(dest);
+        ok = 0;
+    }
+    // A half-written copy would pass for the user's own file next time.
+    if (!ok)
+        unlink(dest);
+    return ok;
+}
+
+// A working directory that exists (made by hand, say, to hold a velkadorrc)
+// gets the example files it lacks; cp -r would put a copy of the examples
+// directory inside it instead, and the UI file would stay missing.
+void Fill_Working_Dir(const char *examples, const char *work_dir)
+{
+    fprintf(stderr, "velkador: copying the missing example files into: %s\n", work_dir);
+    DIR *dir = opendir(examples);
+    if (dir == nullptr) {
+        perror(examples);
+        return;  // building the window then reports the missing UI file
+    }
+    for (const struct dirent *entry = readdir(dir); entry != nullptr; entry = readdir(dir)) {
+        if (entry->d_name[0] == '.')
+            continue;
+        char src[PATH_BUF_LEN];
+        char dest[PATH_BUF_LEN];
+        Strlcpy(src, examples, sizeof(src));
+        Strlcat(src, "/", sizeof(src));
+        Strlcat(src, entry->d_name, sizeof(src));
+        Strlcpy(dest, work_dir, sizeof(dest));
+        Strlcat(dest, "/", sizeof(dest));
+        Strlcat(dest, entry->d_name, sizeof(dest));
+        if (Copy_Missing_File(src, dest))
+            fprintf(stderr, "velkador: copied %s\n", entry->d_name);
+    }
+    closedir(dir);
+}
+
+// Creates ~/.velkador from the examples installed beside the executable, or
+// completes it when it exists. The copy runs cp -r directly (no shell), so
+// the home path is never parsed.
 void Bootstrap_Working_Dir(const char *home)
 {
     fprintf(stderr, "velkador: cannot open velkador Glade GUI Description file.\n");
@@ -145,6 +236,12 @@ void Bootstrap_Working_Dir(const char *home)
     char work_dir[PATH_BUF_LEN];
     Strlcpy(work_dir, home, sizeof(work_dir));
     Strlcat(work_dir, WORK_DIR_TAIL, sizeof(work_dir));
+
+    struct stat st;
+    if (stat(work_dir, &st) == 0 && S_ISDIR(st.st_mode)) {
+        Fill_Working_Dir(examples, work_dir);
+        return;
+    }
 
     char cp[] = "cp";
     char recursive[] = "-r";

@@ -257,7 +257,10 @@ int Initialize_Detector(void)
     sample_idx = level_idx = tone_idx = 0;
 
     frag_len = (2 * rc_data.dsp_rate) / rc_data.tone_freq;
-    sample_ring_len = (2 * rc_data.dsp_rate * rc_data.max_unit) / rc_data.tone_freq;
+    // The product is formed in 64 bits: it passes 2^31 long before the
+    // quotient (about a fifth of the rate) does.
+    sample_ring_len = static_cast<int32_t>((2 * static_cast<int64_t>(rc_data.dsp_rate) * rc_data.max_unit) /
+                                           rc_data.tone_freq);
 
     if (!mem_alloc(&sample_ring, sizeof(int16_t) * static_cast<size_t>(sample_ring_len)))
         return 0;

@@ -6,4 +6,4 @@ velkador_test(test_detector SOURCES test_detector.cpp test_morse_rx_harness.cpp 
 velkador_test(test_cwgen SOURCES test_cwgen.cpp LIBS velkador_cwgen)
 add_dependencies(test_cwgen velkador-cwgen)
 velkador_test(test_morse_rx SOURCES test_morse_rx.cpp test_morse_rx_harness.cpp LIBS velkador_cwgen TIMEOUT 600)
-velkador_test(test_detector_alloc SOURCES test_detector_alloc.cpp test_morse_rx_harness.cpp LIBS velkador_cwgen)
+velkador_test(test_detector_alloc SOURCES test_detector_alloc.cpp alloc_count.cpp test_morse_rx_harness.cpp LIBS velkador_cwgen)

@@ -2,6 +2,7 @@
 // locking, the answer checks and the ways the link is dropped.
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/ioctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -79,7 +80,7 @@ TEST_F(CatLink, OpeningAnOpenLinkDoesNoIo)
     int fd = Tcvr_Serial_Fd();
 
     EXPECT_EQ(Open_Tcvr_Serial(), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(sim.Sync());
     EXPECT_EQ(Hex_Bytes(sim.Received()), "");
     EXPECT_EQ(Tcvr_Serial_Fd(), fd);
 }
@@ -110,7 +111,7 @@ TEST_F(CatLink, PortLockedByAnotherProcessNamesItAndKeepsItsLock)
     EXPECT_TRUE(isFlagClear(TCVR_SERIAL_OK | CAT_SETUP));
     EXPECT_EQ(Error_Dialog_Text(), "Failed to lock " + sim.Path() + "\nDevice locked by pid " +
                                        std::to_string(holder.pid) + "\nTransceiver CAT not setup");
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    ASSERT_TRUE(sim.Sync());
     EXPECT_EQ(Hex_Bytes(sim.Received()), "");
 
     int fd = open(sim.Path().c_str(), O_RDWR | O_NOCTTY);
@@ -188,7 +189,14 @@ TEST_F(CatLink, StrayBytesAreDiscardedBeforeTheNextCommand)
     Point_Cat_At(sim, TCVR_K2);
     ASSERT_EQ(Open_Tcvr_Serial(), 1);
     sim.Inject(Text_Bytes("FA00007000000;"));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    // The stray answer is waiting at the port before the command goes out.
+    int waiting = 0;
+    for (int i = 0; i < 10000 && waiting < 14; i++) {
+        ioctl(Tcvr_Serial_Fd(), FIONREAD, &waiting);
+        if (waiting < 14)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ASSERT_EQ(waiting, 14);
 
     int64_t freq_hz = 0;
     EXPECT_EQ(Read_Tcvr_Freq(&freq_hz), 1);

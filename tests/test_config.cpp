@@ -165,6 +165,17 @@ TEST_F(Config, TimingAt44100Hz)
     EXPECT_EQ(rc_data.tone_freq, 848);
 }
 
+// Found by fuzzing: at the highest rate with a high tone the detector's ring
+// size passed 2^31 on the way to its value and came out negative.
+TEST_F(Config, HighestRateWithAHighToneStillGetsADetector)
+{
+    auto lines = Base_Lines();
+    lines[1] = "1536000";
+    lines[12] = "20000";
+    EXPECT_EQ(Load(Join(lines)), "");
+    EXPECT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY));
+}
+
 TEST_F(Config, NumbersStopAtTheirFirstForeignCharacterAndTextIsCut)
 {
     auto lines = Base_Lines();
@@ -254,6 +265,7 @@ const char *const TCVR = "Error reading Transceiver type\nQuit and correct velka
 const char *const CORRECTION = "Error reading Frequency Correction Factor\nFrequency Correction Factor seems excessive\nQuit and correct velkadorrc";
 const char *const TONE = "Error reading BFO Tone Freq\nQuit and correct velkadorrc";
 const char *const RATE = "Error reading DSP Rate\nDSP Rate must be at least four times the Input Tone\nQuit and correct velkadorrc";
+const char *const RATE_HIGH = "Error reading DSP Rate\nDSP Rate must not be above 1536000\nQuit and correct velkadorrc";
 
 void PrintTo(const Check_Case &c, std::ostream *os)
 {
@@ -285,7 +297,8 @@ INSTANTIATE_TEST_SUITE_P(Values, Config_Checks, ::testing::Values(
     Check_Case{2, "FRONT-LEFT", CHANNEL}, Check_Case{2, "LEFT", CHANNEL},
     Check_Case{10, "-- NONE --", TCVR}, Check_Case{10, "k2", TCVR}, Check_Case{10, "PERSEUS", TCVR},
     Check_Case{1, "3199", RATE}, Check_Case{1, "3200", ""}, Check_Case{1, "0", RATE},
-    Check_Case{1, "-48000", RATE}),
+    Check_Case{1, "-48000", RATE}, Check_Case{1, "1536000", ""}, Check_Case{1, "1536001", RATE_HIGH},
+    Check_Case{1, "2147483647", RATE_HIGH}),
     [](const auto &info) {
         return "line" + std::to_string(info.param.line + 1) + "_" + Case_Name(info.param.value) +
                (info.param.dialog[0] == '\0' ? "_loads" : "_fails");

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -108,16 +109,29 @@ protected:
         Iterate_Until([] { return isFlagSet(RCCONFIG_OK) || error_dialog != nullptr; });
     }
 
-    // Lets the window catch up with its redraws for a while; the receive loop
-    // (an idle callback) keeps running meanwhile, so this is time-bounded.
-    void Let_Window_Settle(int ms)
+    // Runs the main loop until cond holds and stops reception right then:
+    // the device delivers audio (and silence after its end) as fast as it is
+    // read, so only an event, never a time, says how much of it was used.
+    bool Receive_Until(const std::function<bool()> &cond, int timeout_ms)
     {
-        Iterate_Until([] { return false; }, ms);
+        bool held = Iterate_Until(cond, timeout_ms);
+        gtk_toggle_button_set_active(Receive_Button(), FALSE);
+        return held;
     }
 
+    // With reception stopped: the window redrawn, then its picture saved.
     void Save_Screenshot(const char *name)
     {
-        Let_Window_Settle(300);
+        bool drawn = false;
+        gulong id = g_signal_connect_after(window, "draw", G_CALLBACK(+[](GtkWidget *, cairo_t *, gpointer done) {
+                                               *static_cast<bool *>(done) = true;
+                                               return FALSE;
+                                           }),
+                                           &drawn);
+        gtk_widget_queue_draw(window);
+        EXPECT_TRUE(Iterate_Until([&] { return drawn; }, 20000));
+        g_signal_handler_disconnect(window, id);
+        gdk_display_sync(gdk_display_get_default());
         GdkWindow *gdk_window = gtk_widget_get_window(window);
         GdkPixbuf *shot = gdk_pixbuf_get_from_window(gdk_window, 0, 0, gdk_window_get_width(gdk_window),
                                                      gdk_window_get_height(gdk_window));
@@ -138,8 +152,7 @@ TEST_F(Receive, DecodesAKnownQsoIntoTheTextViewWithItsWaterfallTrace)
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
     ASSERT_NE(pcm_handle, nullptr);
     const std::string expected = Normalised(QSO);
-    Iterate_Until([&] { return Normalised(Rx_Text()).size() >= expected.size(); }, 60000);
-    Let_Window_Settle(300);  // the trailing silence: the last word gap
+    Receive_Until([&] { return Normalised(Rx_Text()).size() >= expected.size(); }, 120000);
     EXPECT_EQ(Normalised(Rx_Text()), expected);
     EXPECT_EQ(error_dialog, nullptr) << Error_Dialog_Text();
 
@@ -162,7 +175,6 @@ TEST_F(Receive, DecodesAKnownQsoIntoTheTextViewWithItsWaterfallTrace)
     EXPECT_GT(near / (2 * rows), 40) << "mean red+green beside the tone";
     EXPECT_LT(far / far_pixels, 10) << "mean red+green away from the tone";
     Save_Screenshot("receive-decoding.png");
-    gtk_toggle_button_set_active(Receive_Button(), FALSE);
 }
 
 TEST_F(Receive, StopAndStartAgainResumes)
@@ -173,19 +185,17 @@ TEST_F(Receive, StopAndStartAgainResumes)
     ASSERT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY));
 
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
-    ASSERT_TRUE(Iterate_Until([] { return Normalised(Rx_Text()) == "VVV TEST DE VELKADOR"; }, 30000))
+    ASSERT_TRUE(Receive_Until([] { return Normalised(Rx_Text()) == "VVV TEST DE VELKADOR"; }, 60000))
         << Rx_Text();
-
-    gtk_toggle_button_set_active(Receive_Button(), FALSE);
     EXPECT_EQ(pcm_handle, nullptr);
     std::string stopped = Rx_Text();
-    Let_Window_Settle(200);
+    Iterate_Pending();  // ends only because no receive step is left in the loop
     EXPECT_EQ(Rx_Text(), stopped) << "nothing is decoded while stopped";
 
     // A new start opens the device anew (the file from its start) and the
     // decoder carries on from where it was.
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
-    ASSERT_TRUE(Iterate_Until([] { return Count(Normalised(Rx_Text()), "VELKADOR") == 2; }, 30000))
+    ASSERT_TRUE(Iterate_Until([] { return Count(Normalised(Rx_Text()), "VELKADOR") == 2; }, 60000))
         << Rx_Text();
 
     // Clear empties the view; reception goes on into the empty buffer.
@@ -205,10 +215,9 @@ TEST_F(Receive, HoldFreezesTheScopeTraceWhileReceiving)
     ASSERT_TRUE(Iterate_Until([] { return scope_data != nullptr && isFlagSet(DRAW_SCOPE); }));
     gtk_toggle_button_set_active(
         GTK_TOGGLE_BUTTON(Builder_Get_Object(main_builder, "stop_radiobutton")), TRUE);
-    Let_Window_Settle(100);  // the pending redraw consumes the last trace
     std::vector<scope_point_t> frozen(scope_data, scope_data + scope_width);
     Clear_Flag(DRAW_SCOPE);
-    Iterate_Until([] { return Normalised(Rx_Text()).find("PARIS PARIS") != std::string::npos; }, 30000);
+    EXPECT_TRUE(Iterate_Until([] { return Normalised(Rx_Text()).find("PARIS PARIS") != std::string::npos; }, 60000));
     EXPECT_TRUE(isFlagClear(DRAW_SCOPE));
     for (int i = 0; i < scope_width; i++) {
         ASSERT_EQ(scope_data[i].x, frozen[i].x);

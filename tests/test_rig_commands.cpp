@@ -1,7 +1,6 @@
 // The rigs' dialects: start-up and close-down bytes, rejected start-ups,
 // the frequency encodings, and the receiver selector.
 #include <cstring>
-#include <thread>
 
 #include <gtest/gtest.h>
 
@@ -30,13 +29,10 @@ std::string Hex_Text(const char *text)
     return Hex_Bytes(Text_Bytes(text));
 }
 
-// What the rig has received once n bytes are in, or after a short wait.
-std::string Received_Hex(Rig_Sim &sim, size_t n)
+// Everything the rig has received from what the program wrote so far.
+std::string Received_Hex(Rig_Sim &sim)
 {
-    if (n == 0)
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    else
-        EXPECT_TRUE(sim.Wait_For_Bytes(n));
+    EXPECT_TRUE(sim.Sync());
     return Hex_Bytes(sim.Received());
 }
 
@@ -63,10 +59,10 @@ TEST_F(RigCommands, StartUpAndCloseDownSendExactlyTheRigsCommands)
             SCOPED_TRACE(std::to_string(c.tcvr_type) + " round " + std::to_string(round));
             sim.Clear_Received();
             ASSERT_EQ(Open_Tcvr_Serial(), 1);
-            EXPECT_EQ(Received_Hex(sim, (c.startup.size() + 1) / 3), c.startup);
+            EXPECT_EQ(Received_Hex(sim), c.startup);
             sim.Clear_Received();
             Close_Tcvr_Serial();
-            EXPECT_EQ(Received_Hex(sim, (c.closedown.size() + 1) / 3), c.closedown);
+            EXPECT_EQ(Received_Hex(sim), c.closedown);
         }
     }
     EXPECT_EQ(error_dialog, nullptr);
@@ -95,7 +91,7 @@ TEST_F(RigCommands, RigThatDoesNotAnswerFailsItsStartUp)
         std::string err = testing::internal::GetCapturedStderr();
         EXPECT_NE(err.find("after 10 tries\n"), std::string::npos) << err;
         EXPECT_EQ(err.substr(err.size() - strlen(c.line)), c.line) << err;
-        EXPECT_EQ(Received_Hex(sim, 0), c.sent);
+        EXPECT_EQ(Received_Hex(sim), c.sent);
         EXPECT_EQ(Error_Dialog_Text(), "Failed to Establish Transceiver CAT");
         EXPECT_TRUE(isFlagClear(TCVR_SERIAL_OK | CAT_SETUP));
         EXPECT_EQ(Tcvr_Serial_Fd(), 0);
@@ -110,7 +106,7 @@ TEST_F(RigCommands, K3ThatStaysInAnotherCommandModeIsDropped)
     testing::internal::CaptureStderr();
     EXPECT_EQ(Open_Tcvr_Serial(), 0);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "velkador: failed to enable K3 CAT\n");
-    EXPECT_EQ(Received_Hex(sim, 0), Hex_Text("K31;K3;"));
+    EXPECT_EQ(Received_Hex(sim), Hex_Text("K31;K3;"));
     EXPECT_EQ(Error_Dialog_Text(), "Failed to Establish Transceiver CAT");
     EXPECT_EQ(Tcvr_Serial_Fd(), 0);
     EXPECT_TRUE(isFlagClear(TCVR_SERIAL_OK | CAT_SETUP));
@@ -234,17 +230,17 @@ TEST_F(RigCommands, SelectorStopsReceptionAndClosesUnderTheOldType)
         g_signal_handlers_block_by_func(receive, reinterpret_cast<gpointer>(on_receive_togglebutton_toggled), nullptr);
         gtk_toggle_button_set_active(GTK_TOGGLE_BUTTON(receive), TRUE);
         g_signal_handlers_unblock_by_func(receive, reinterpret_cast<gpointer>(on_receive_togglebutton_toggled), nullptr);
-        ASSERT_TRUE(sim.Wait_For_Bytes(15));
+        ASSERT_TRUE(sim.Sync());
         sim.Clear_Received();
 
         gtk_combo_box_set_active(combo, choice.position);
         EXPECT_FALSE(gtk_toggle_button_get_active(GTK_TOGGLE_BUTTON(receive)));
-        EXPECT_EQ(Received_Hex(sim, 5), "00 00 00 00 80");
+        EXPECT_EQ(Received_Hex(sim), "00 00 00 00 80");
         EXPECT_EQ(Tcvr_Serial_Fd(), 0);
         EXPECT_TRUE(isFlagClear(TCVR_SERIAL_OK));
         EXPECT_EQ(rc_data.tcvr_type, choice.tcvr_type);
         // The new rig is not started until reception starts again.
-        EXPECT_EQ(Received_Hex(sim, 0), "00 00 00 00 80");
+        EXPECT_EQ(Received_Hex(sim), "00 00 00 00 80");
         Clear_Flag(DETECTOR_READY);
     }
 }

@@ -219,6 +219,39 @@ TEST_F(FirstStart, CopiesTheExamplesAndLaterStartsFindThem)
     Expect_Signal_Exit(child, SIGTERM, "velkador: Termination Request received");
 }
 
+// A working directory made by hand, holding only the user's configuration:
+// the missing examples go into it (not into a subdirectory), the user's file
+// stays as it was, and the program starts.
+TEST_F(FirstStart, ExistingWorkingDirectoryGetsOnlyTheMissingFiles)
+{
+    std::string home = Make_Temp_Dir("home") + "/a b;touch sh1";
+    const std::string work = home + "/.velkador";
+    ASSERT_TRUE(fs::create_directories(work));
+    const std::string own_rc = Read_File(VELKADOR_SOURCE_DIR "/data/velkadorrc.example") + "# mine\n";
+    Write_Text_File(work + "/velkadorrc", own_rc);
+
+    Child_Process child;
+    ASSERT_TRUE(Start_Process(child, {stage + "/bin/velkador"}, Program_Env(home), scratch)) << child.err;
+    ASSERT_TRUE(Wait_For_Window(child, WINDOW_MS)) << child.err;
+    const std::string examples = stage + "/share/examples/velkador";
+    EXPECT_NE(child.err.find("velkador: copying the missing example files into: " + work + "\n"),
+              std::string::npos)
+        << child.err;
+    Expect_No_Gtk_Complaints(child.err);
+    EXPECT_EQ(Read_File(work + "/velkadorrc"), own_rc);
+    for (const char *name : {"velkador.glade", "velkadorrc.example"})
+        EXPECT_EQ(Read_File(work + "/" + name), Read_File(examples + "/" + name)) << name;
+    EXPECT_FALSE(fs::exists(work + "/velkador")) << "no copy of the examples directory inside";
+    EXPECT_TRUE(fs::is_empty(scratch));
+    Expect_Signal_Exit(child, SIGTERM, "velkador: Termination Request received");
+
+    Child_Process again;
+    ASSERT_TRUE(Start_Process(again, {stage + "/bin/velkador"}, Program_Env(home), scratch)) << again.err;
+    ASSERT_TRUE(Wait_For_Window(again, WINDOW_MS)) << again.err;
+    EXPECT_EQ(again.err.find("velkador: cannot open"), std::string::npos) << again.err;
+    Expect_Signal_Exit(again, SIGTERM, "velkador: Termination Request received");
+}
+
 TEST_F(FirstStart, HomeWithSpacesAndShellCharacters)
 {
     // Run through a shell, this path would create files in the working

@@ -4,43 +4,15 @@
 // binary counts heap calls too: after set-up, drawing lines allocates nothing.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <cmath>
 #include <cstdlib>
 #include <string>
 #include <vector>
 
+#include "alloc_count.h"
 #include "core/shared.h"
 #include "display/fft.h"
 #include "display/waterfall.h"
-
-extern "C" {
-void *__libc_malloc(size_t);
-void *__libc_calloc(size_t, size_t);
-void *__libc_realloc(void *, size_t);
-}
-
-namespace {
-std::atomic<long> heap_calls{0};
-}
-
-extern "C" void *malloc(size_t n)
-{
-    heap_calls.fetch_add(1, std::memory_order_relaxed);
-    return __libc_malloc(n);
-}
-
-extern "C" void *calloc(size_t n, size_t size)
-{
-    heap_calls.fetch_add(1, std::memory_order_relaxed);
-    return __libc_calloc(n, size);
-}
-
-extern "C" void *realloc(void *p, size_t n)
-{
-    heap_calls.fetch_add(1, std::memory_order_relaxed);
-    return __libc_realloc(p, n);
-}
 
 namespace {
 
@@ -113,7 +85,7 @@ TEST(WaterfallPicture, KeyedToneDrawsItsTraceInTheToneColumn)
     const int lines = static_cast<int>(audio.size() / LINE_SAMPLES);
     ASSERT_LE(lines, HEIGHT - 2);
 
-    const long calls_before = heap_calls.load();
+    const long calls_before = Allocation_Count();
     for (int line = 0; line < lines; line++) {
         for (int i = 0; i < LINE_SAMPLES; i++)
             IFFT_Data(audio[static_cast<size_t>(line) * LINE_SAMPLES + i]);
@@ -125,7 +97,7 @@ TEST(WaterfallPicture, KeyedToneDrawsItsTraceInTheToneColumn)
         else
             EXPECT_EQ(*peak, 0) << "line " << line;
     }
-    EXPECT_EQ(heap_calls.load() - calls_before, 0) << "heap calls while drawing lines";
+    EXPECT_EQ(Allocation_Count() - calls_before, 0) << "heap calls while drawing lines";
 
     const std::string path = VELKADOR_TEST_OUTPUT_DIR "/waterfall_cq.png";
     GError *error = nullptr;

@@ -24,7 +24,7 @@ GtkWidget *Build_Test_Window(void);
 
 // Runs main-loop iterations until cond() holds or timeout_ms passes;
 // returns cond()'s last value.
-bool Iterate_Until(const std::function<bool()> &cond, int timeout_ms = 5000);
+bool Iterate_Until(const std::function<bool()> &cond, int timeout_ms = 20000);
 
 // Handles every pending event without blocking.
 void Iterate_Pending(void);

@@ -19,6 +19,8 @@
 namespace {
 
 constexpr size_t BCD_LEN = 5;
+// Neither dialect sends it: BCD digits, the opcodes and printable ASCII only.
+constexpr uint8_t SYNC_MARK = 0xFE;
 
 bool Is_Bcd_Rig(int tcvr_type)
 {
@@ -75,6 +77,16 @@ Rig_Sim::~Rig_Sim()
         close(master_fd_);
 }
 
+void Rig_Sim::Hang_Up(void)
+{
+    stop_ = true;
+    if (thread_.joinable())
+        thread_.join();
+    if (master_fd_ >= 0)
+        close(master_fd_);
+    master_fd_ = -1;
+}
+
 void Rig_Sim::Set_Fault(Rig_Fault fault)
 {
     std::lock_guard<std::mutex> lock(mutex_);
@@ -112,6 +124,29 @@ bool Rig_Sim::Wait_For_Bytes(size_t n, int timeout_ms)
     }
     std::lock_guard<std::mutex> lock(mutex_);
     return received_.size() >= n;
+}
+
+bool Rig_Sim::Sync(int timeout_ms)
+{
+    int wanted;
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        wanted = ++syncs_sent_;
+    }
+    // The program's writes and this one go through the same slave in order.
+    uint8_t mark = SYNC_MARK;
+    if (write(slave_fd_, &mark, 1) != 1)
+        return false;
+    auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeout_ms);
+    while (std::chrono::steady_clock::now() < end) {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            if (syncs_seen_ >= wanted)
+                return true;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return false;
 }
 
 void Rig_Sim::Inject(const std::vector<uint8_t> &bytes)
@@ -156,6 +191,10 @@ void Rig_Sim::Run(void)
         {
             std::lock_guard<std::mutex> lock(mutex_);
             for (ssize_t i = 0; i < n; i++) {
+                if (chunk[i] == SYNC_MARK && syncs_seen_ < syncs_sent_) {
+                    syncs_seen_++;
+                    continue;
+                }
                 received_.push_back(chunk[i]);
                 pending_.push_back(chunk[i]);
                 bool complete = Is_Bcd_Rig(tcvr_type_) ? pending_.size() == BCD_LEN : chunk[i] == ';';

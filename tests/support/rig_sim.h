@@ -42,7 +42,15 @@ public:
     std::vector<uint8_t> Received(void);
     void Clear_Received(void);
     // Waits until at least n bytes were received; false on timeout.
-    bool Wait_For_Bytes(size_t n, int timeout_ms = 3000);
+    bool Wait_For_Bytes(size_t n, int timeout_ms = 10000);
+    // Returns once every byte written to the port before the call has been
+    // received: a marker byte that no command holds goes down the same line
+    // behind them. False on timeout.
+    bool Sync(int timeout_ms = 10000);
+
+    // The adapter is pulled: the master side closes, so the program's port
+    // is hung up (its reads and writes fail) while the program holds it.
+    void Hang_Up(void);
 
     // Bytes the rig sends without being asked.
     void Inject(const std::vector<uint8_t> &bytes);
@@ -74,6 +82,8 @@ private:
     int delay_ms_ = 0;
     int k3_mode_ = 0;
     int answered_ = 0;
+    int syncs_sent_ = 0;
+    int syncs_seen_ = 0;
 };
 
 // Bytes as "00 70 30 12 01" or, for ASCII, the text itself.
