@@ -6,9 +6,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <clocale>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include <hamlib/rig.h>
 
@@ -23,6 +25,17 @@ constexpr size_t MESG_LEN = 128;
 // The rates Hamlib can set on a serial port.
 constexpr std::array<long, 13> SERIAL_RATES = {150,   300,   600,    1200,   2400,   4800,  9600,
                                                19200, 38400, 57600, 115200, 230400, 460800};
+
+// Hamlib's network backend sets LC_NUMERIC to "C" and back through the
+// name that setting it has just freed (seen with 4.5); with "C" already in
+// force nothing is freed. The window's own locale returns afterwards.
+struct C_Numeric_Scope {
+    std::string saved;
+    C_Numeric_Scope() : saved(setlocale(LC_NUMERIC, nullptr)) { setlocale(LC_NUMERIC, "C"); }
+    ~C_Numeric_Scope() { setlocale(LC_NUMERIC, saved.c_str()); }
+    C_Numeric_Scope(const C_Numeric_Scope &) = delete;
+    C_Numeric_Scope &operator=(const C_Numeric_Scope &) = delete;
+};
 
 RIG *hamlib_rig = nullptr;
 bool rig_open_done = false;  // rig_close only after a rig_open that passed
@@ -90,6 +103,10 @@ void Free_Rig(void)
 void Drop_Rig(const char *what, const char *reason)
 {
     fprintf(stderr, "velkador: Hamlib: %s: %s\n", what, reason);
+    // Closing may be an exchange of its own (rigctld's is): a rig that has
+    // just failed one is not waited for a second time.
+    if (hamlib_rig != nullptr && rig_open_done)
+        rig_set_conf(hamlib_rig, rig_token_lookup(hamlib_rig, "timeout"), "1");
     Free_Rig();
     Clear_Flag(TCVR_SERIAL_OK | CAT_SETUP);
     char mesg[MESG_LEN];
@@ -220,6 +237,7 @@ int Hamlib_Baud_Accepted(long model, long baud)
 
 int Hamlib_Open_Rig(void)
 {
+    C_Numeric_Scope numeric;
     Hamlib_Close_Rig();
     Hamlib_Target target = Hamlib_Rig_Target();
     const struct rig_caps *caps = Model_Caps(target.model);
@@ -257,6 +275,7 @@ void Hamlib_Close_Rig(void)
 {
     if (hamlib_rig == nullptr)
         return;
+    C_Numeric_Scope numeric;
     Free_Rig();
     Clear_Flag(TCVR_SERIAL_OK | CAT_SETUP);
 }
@@ -271,6 +290,7 @@ int Hamlib_Set_Freq(int64_t freq_hz)
         return 0;
     }
     // Whole hertz below 2^53 are exact in Hamlib's double.
+    C_Numeric_Scope numeric;
     return Judge(rig_set_freq(hamlib_rig, RIG_VFO_CURR, static_cast<freq_t>(freq_hz)), "set frequency");
 }
 
@@ -278,6 +298,7 @@ int Hamlib_Read_Freq(int64_t *freq_hz)
 {
     if (hamlib_rig == nullptr || isFlagClear(TCVR_SERIAL_OK))
         return 0;
+    C_Numeric_Scope numeric;
     freq_t freq = 0;
     if (!Judge(rig_get_freq(hamlib_rig, RIG_VFO_CURR, &freq), "read frequency"))
         return 0;
