@@ -6,6 +6,7 @@
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -19,6 +20,7 @@ namespace {
 constexpr int START_TRIES = 5;
 constexpr int START_TIMEOUT_S = 20;
 constexpr int RIGCTL_TIMEOUT_MS = 20000;
+constexpr int ANSWER_TIMEOUT_MS = 5000;
 
 // Inode of the socket listening on 127.0.0.1:port, or 0.
 unsigned long Listening_Inode(int port)
@@ -62,21 +64,37 @@ bool Holds_Socket(pid_t pid, unsigned long inode)
     return held;
 }
 
-bool Accepts(int port)
+// A connection on which rigctld has answered "f" with a frequency, or -1.
+int Serving_Connection(int port)
 {
     int fd = socket(AF_INET, SOCK_STREAM, 0);
     if (fd < 0)
-        return false;
+        return -1;
     struct sockaddr_in sa = {};
     sa.sin_family = AF_INET;
     sa.sin_port = htons(static_cast<uint16_t>(port));
     sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = connect(fd, reinterpret_cast<struct sockaddr *>(&sa), sizeof(sa)) == 0;
+    char answer[64] = "";
+    ssize_t got = 0;
+    if (connect(fd, reinterpret_cast<struct sockaddr *>(&sa), sizeof(sa)) == 0 &&
+        write(fd, "f\n", 2) == 2) {
+        struct pollfd pfd = {fd, POLLIN, 0};
+        if (poll(&pfd, 1, ANSWER_TIMEOUT_MS) == 1)
+            got = read(fd, answer, sizeof(answer) - 1);
+    }
+    if (got > 0 && answer[0] >= '0' && answer[0] <= '9')
+        return fd;
     close(fd);
-    return ok;
+    return -1;
 }
 
 }  // namespace
+
+Rigctld::~Rigctld()
+{
+    if (probe_fd >= 0)
+        close(probe_fd);
+}
 
 int Free_Loopback_Port(void)
 {
@@ -103,6 +121,9 @@ bool Start_Rigctld(Rigctld &daemon, std::string *why)
         return false;
     }
     for (int attempt = 0; attempt < START_TRIES; attempt++) {
+        if (daemon.probe_fd >= 0)
+            close(daemon.probe_fd);
+        daemon.probe_fd = -1;
         daemon.child = std::make_unique<Child_Process>();
         daemon.port = Free_Loopback_Port();
         daemon.address = "127.0.0.1:" + std::to_string(daemon.port);
@@ -120,7 +141,8 @@ bool Start_Rigctld(Rigctld &daemon, std::string *why)
             if (Wait_Process(*daemon.child, 20))
                 break;
             unsigned long inode = Listening_Inode(daemon.port);
-            if (inode != 0 && Holds_Socket(daemon.child->pid, inode) && Accepts(daemon.port))
+            if (inode != 0 && Holds_Socket(daemon.child->pid, inode) &&
+                (daemon.probe_fd = Serving_Connection(daemon.port)) >= 0)
                 return true;
         }
         *why = "rigctld did not come up on port " + std::to_string(daemon.port) + ": " + daemon.child->err;
