@@ -89,8 +89,11 @@ std::string Rig_Answer(const Rigctld &daemon, const std::vector<std::string> &ar
 // A newest waterfall line with one signal at entry.
 void Set_Signal(int entry)
 {
-    wfall_width = 511;
-    bin_ave = static_cast<int32_t *>(calloc(wfall_width, sizeof(int32_t)));
+    if (bin_ave == nullptr || wfall_width != 511) {
+        wfall_width = 511;
+        bin_ave = static_cast<int32_t *>(realloc(bin_ave, wfall_width * sizeof(int32_t)));
+    }
+    memset(bin_ave, 0, wfall_width * sizeof(int32_t));
     bin_ave[entry] = 200;
 }
 
