@@ -109,16 +109,15 @@ int Tune_Tcvr(double x)
     else if (!Read_Tcvr_Freq(&base_hz))
         return 0;
 
-    // A rig near either end of the dial may put the signal outside what
-    // the commands carry: stop at the ends instead of wrapping.
     int64_t new_hz = base_hz + peak_hz - rc_data.tone_freq;
-    // Hamlib rigs reach past the ends; stopping there would send a
-    // frequency nobody asked for.
+    // A Hamlib rig gets no frequency other than the one the click asks for.
     if (rc_data.tcvr_type == TCVR_HAMLIB && (new_hz < 0 || new_hz > MAX_BCD_FREQ)) {
         fprintf(stderr, "velkador: %lld Hz is outside the rig's frequency range: not sent\n",
                 static_cast<long long>(new_hz));
         return 0;
     }
+    // A rig near either end of the dial may put the signal outside what
+    // the commands carry: stop at the ends instead of wrapping.
     if (new_hz < 0)
         new_hz = 0;
     if (new_hz > MAX_BCD_FREQ)

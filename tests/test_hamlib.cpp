@@ -245,11 +245,14 @@ TEST_F(Hamlib, InProcessDummyRigEndToEndInTheWindow)
     testing::internal::CaptureStderr();
     EXPECT_EQ(Write_Rx_Freq(1000000000), 0);
     EXPECT_EQ(Write_Rx_Freq(-1), 0);
+    Set_Frequency(999999900);
+    Click_Waterfall(SECOND_ENTRY);  // +200 Hz would pass the top
     std::string err = testing::internal::GetCapturedStderr();
     EXPECT_NE(err.find("velkador: 1000000000 Hz is outside the rig's frequency range: not sent\n"), std::string::npos);
     EXPECT_NE(err.find("velkador: -1 Hz is outside"), std::string::npos);
+    EXPECT_NE(err.find("velkador: 1000000100 Hz is outside"), std::string::npos);
     ASSERT_EQ(Read_Tcvr_Freq(&hz), 1);
-    EXPECT_EQ(hz, 3560199);
+    EXPECT_EQ(hz, 999999900);
     EXPECT_TRUE(isFlagSet(TCVR_SERIAL_OK));
 
     Receive(false);
