@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 
+#include "cat/hamlib.h"
 #include "cat/rigs.h"
 #include "cat/serial.h"
 #include "core/shared.h"
@@ -59,6 +60,8 @@ int Write_Rx_Freq(int freq)
         built = Build_Bcd_Freq_Command(freq, cmd);
         len = BCD_CMD_LEN;
         break;
+    case TCVR_HAMLIB:
+        return Hamlib_Set_Freq(freq);
     default:
         return 1;
     }
@@ -106,9 +109,15 @@ int Tune_Tcvr(double x)
     else if (!Read_Tcvr_Freq(&base_hz))
         return 0;
 
+    int64_t new_hz = base_hz + peak_hz - rc_data.tone_freq;
+    // A Hamlib rig gets no frequency other than the one the click asks for.
+    if (rc_data.tcvr_type == TCVR_HAMLIB && (new_hz < 0 || new_hz > MAX_BCD_FREQ)) {
+        fprintf(stderr, "velkador: %lld Hz is outside the rig's frequency range: not sent\n",
+                static_cast<long long>(new_hz));
+        return 0;
+    }
     // A rig near either end of the dial may put the signal outside what
     // the commands carry: stop at the ends instead of wrapping.
-    int64_t new_hz = base_hz + peak_hz - rc_data.tone_freq;
     if (new_hz < 0)
         new_hz = 0;
     if (new_hz > MAX_BCD_FREQ)

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 
+#include "cat/hamlib.h"
 #include "cat/serial.h"
 #include "core/shared.h"
 #include "core/startup.h"
@@ -189,6 +190,8 @@ int Read_Tcvr_Freq(int64_t *freq_hz)
             return 0;
         decoded = Decode_Bcd_Freq(answer, freq_hz);
         break;
+    case TCVR_HAMLIB:
+        return Hamlib_Read_Freq(freq_hz);
     default:
         return 0;
     }
@@ -227,7 +230,8 @@ void on_receiver_combobox_changed(GtkComboBox *combobox, gpointer)
         const char *name;
         int32_t tcvr_type;
     } receivers[] = {{"FT847", TCVR_FT847}, {"FT857", TCVR_FT857}, {"K2", TCVR_K2},
-                     {"K3", TCVR_K3},       {"PERSEUS", TCVR_PERSEUS}, {"-- NONE --", TCVR_NONE}};
+                     {"K3", TCVR_K3},       {"PERSEUS", TCVR_PERSEUS}, {"Hamlib", TCVR_HAMLIB},
+                     {"-- NONE --", TCVR_NONE}};
 
     int32_t tcvr_type = rc_data.tcvr_type;
     if (name != nullptr) {

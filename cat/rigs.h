@@ -37,6 +37,7 @@ int Decode_Fa_Freq(const unsigned char ans[FA_CMD_LEN], int64_t *freq_hz);
 
 // Asks the rig of rc_data.tcvr_type for its frequency. 0 when the exchange
 // gave up or the answer was not a frequency: the link has then been dropped.
+// (A Hamlib rig standing above 999999999 Hz also gives 0, link kept.)
 int Read_Tcvr_Freq(int64_t *freq_hz);
 
 VELKADOR_HANDLER void on_receiver_combobox_changed(GtkComboBox *, gpointer);

@@ -14,6 +14,7 @@
 #include <cstring>
 #include <ctime>
 
+#include "cat/hamlib.h"
 #include "cat/rigs.h"
 #include "core/shared.h"
 
@@ -127,6 +128,9 @@ int Open_Tcvr_Serial(void)
 {
     if (isFlagSet(TCVR_SERIAL_OK))
         return 1;
+    // Hamlib opens its own port, or none at all for a daemon.
+    if (rc_data.tcvr_type == TCVR_HAMLIB)
+        return Hamlib_Open_Rig();
 
     const char *path = rc_data.cat_serial;
     serial_fd = open(path, O_RDWR | O_NOCTTY);
@@ -166,6 +170,7 @@ int Open_Tcvr_Serial(void)
 
 void Close_Tcvr_Serial(void)
 {
+    Hamlib_Close_Rig();
     if (isFlagSet(TCVR_SERIAL_OK)) {
         Tcvr_Closedown();
         if (serial_fd > 0) {

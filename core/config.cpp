@@ -4,11 +4,13 @@
 #include "core/config.h"
 
 #include <array>
+#include <cctype>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "cat/hamlib.h"
 #include "core/shared.h"
 #include "core/startup.h"
 #include "decoder/detector.h"
@@ -55,6 +57,76 @@ constexpr std::array<Tcvr_Name, 5> TRANSCEIVERS = {{
     {"K3", TCVR_K3, 4},
     {"NONE", TCVR_NONE, 0},
 }};
+
+// "HAMLIB <model>" or "HAMLIB <model> <baud>"; the receiver selector's
+// "Hamlib" entry comes after PERSEUS.
+constexpr Tcvr_Name HAMLIB_TCVR = {"HAMLIB", TCVR_HAMLIB, 6};
+constexpr size_t HAMLIB_WORD_LEN = 6;
+// Longer numbers than this are no model or rate Hamlib knows.
+constexpr size_t HAMLIB_NUMBER_MAX = 9;
+
+bool Is_Hamlib_Line(const char *line)
+{
+    return strncmp(line, HAMLIB_TCVR.name.data(), HAMLIB_WORD_LEN) == 0 &&
+           (line[HAMLIB_WORD_LEN] == '\0' || line[HAMLIB_WORD_LEN] == ' ' ||
+            line[HAMLIB_WORD_LEN] == '\t');
+}
+
+// The model and baud of a HAMLIB line into rc_data; 0 with the dialog's
+// text in mesg when the line is malformed or Hamlib refuses what it names.
+int Read_Hamlib_Type(const char *line, char *mesg, size_t mesg_len)
+{
+    char words[2][HAMLIB_NUMBER_MAX + 2] = {"", ""};
+    long numbers[2] = {0, 0};
+    int count = 0;
+    const char *p = line + HAMLIB_WORD_LEN;
+    for (;;) {
+        const char *gap = p;
+        while (*p == ' ' || *p == '\t')
+            p++;
+        if (*p == '\0')
+            break;
+        if (p == gap || count == 2 || !isdigit(static_cast<unsigned char>(*p)))
+            count = -1;
+        if (count < 0)
+            break;
+        size_t digits = 0;
+        while (isdigit(static_cast<unsigned char>(*p))) {
+            if (digits < HAMLIB_NUMBER_MAX)
+                numbers[count] = numbers[count] * 10 + (*p - '0');
+            if (digits <= HAMLIB_NUMBER_MAX)
+                words[count][digits] = *p;
+            digits++;
+            p++;
+        }
+        if (digits > HAMLIB_NUMBER_MAX)
+            numbers[count] = -1;
+        count++;
+    }
+
+    if (count <= 0) {
+        snprintf(mesg, mesg_len, "%s", _("Error reading Transceiver type\n"
+                                         "HAMLIB needs a model number\n"
+                                         "(and may have a baud rate)\n"
+                                         "Quit and correct velkadorrc"));
+        return 0;
+    }
+    if (!Hamlib_Model_Known(numbers[0])) {
+        snprintf(mesg, mesg_len, _("Error reading Transceiver type\nHamlib has no model %s\n"
+                                   "Quit and correct velkadorrc"),
+                 words[0]);
+        return 0;
+    }
+    if (count == 2 && !Hamlib_Baud_Accepted(numbers[0], numbers[1])) {
+        snprintf(mesg, mesg_len, _("Error reading Transceiver type\nHamlib model %s does not take %s baud\n"
+                                   "Quit and correct velkadorrc"),
+                 words[0], words[1]);
+        return 0;
+    }
+    rc_data.hamlib_model = static_cast<int32_t>(numbers[0]);
+    rc_data.hamlib_baud = count == 2 ? static_cast<int32_t>(numbers[1]) : 0;
+    return 1;
+}
 
 bool Skips_Line(int c)
 {
@@ -228,6 +300,17 @@ gboolean Load_Config(gpointer)
     for (const auto &entry : TRANSCEIVERS)
         if (entry.name == line)
             tcvr = &entry;
+    rc_data.hamlib_model = 0;
+    rc_data.hamlib_baud = 0;
+    if (tcvr == nullptr && Is_Hamlib_Line(line)) {
+        char mesg[MESG_LEN];
+        if (!Read_Hamlib_Type(line, mesg, sizeof(mesg))) {
+            rc_data.tcvr_type = TCVR_NONE;
+            Config_Error(fp, mesg);
+            return FALSE;
+        }
+        tcvr = &HAMLIB_TCVR;
+    }
     if (tcvr == nullptr) {
         rc_data.tcvr_type = TCVR_NONE;
         Config_Error(fp, _("Error reading Transceiver type\nQuit and correct velkadorrc"));

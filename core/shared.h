@@ -23,7 +23,8 @@ enum {
     TCVR_FT857 = 2,
     TCVR_K2 = 3,
     TCVR_K3 = 4,
-    TCVR_PERSEUS = 5
+    TCVR_PERSEUS = 5,
+    TCVR_HAMLIB = 6
 };
 
 // Sound modes (rc_data.snd_mode)
@@ -60,6 +61,8 @@ struct rc_data_t {
     int32_t dsp_rate;     // sample rate, Hz
     char cat_serial[32];  // path of the CAT serial port
     int32_t tcvr_type;    // TCVR_*
+    int32_t hamlib_model; // Hamlib model the configuration names, 0 for none
+    int32_t hamlib_baud;  // its line speed, 0 for the model's own
     int32_t rx_freq;      // receive (dial) frequency, Hz
     int32_t tone_freq;    // input tone, Hz, rounded to the waterfall's middle column
     int32_t ifft_decimate;// samples averaged into one FFT input value

@@ -5,6 +5,8 @@ velkador_test(test_rig_commands SOURCES test_rig_commands.cpp)
 velkador_test(test_tune SOURCES test_tune.cpp)
 if(TARGET velkador_cwgen)
   velkador_test(test_tune_e2e SOURCES test_tune_e2e.cpp LIBS velkador_cwgen TIMEOUT 180)
+  # Rigs through Hamlib: a real rigctld, Hamlib's dummy rig, the selector.
+  velkador_test(test_hamlib SOURCES test_hamlib.cpp LIBS velkador_cwgen TIMEOUT 180)
 endif()
 velkador_benchmark(bench_cat SOURCES bench_cat.cpp)
 # The vanishing adapter: the descriptor calls are wrapped at link time and

@@ -304,6 +304,47 @@ INSTANTIATE_TEST_SUITE_P(Values, Config_Checks, ::testing::Values(
                (info.param.dialog[0] == '\0' ? "_loads" : "_fails");
     });
 
+const char *const HAMLIB_SYNTAX = "Error reading Transceiver type\nHAMLIB needs a model number\n(and may have a baud rate)\nQuit and correct velkadorrc";
+
+// Value 11 as a Hamlib model, with and without a baud rate; the loader asks
+// Hamlib whether it knows the model and whether the model takes the rate.
+INSTANTIATE_TEST_SUITE_P(Hamlib, Config_Checks, ::testing::Values(
+    Check_Case{10, "HAMLIB 2", ""}, Check_Case{10, "HAMLIB 3073 19200", ""},
+    Check_Case{10, "HAMLIB\t1 ", ""},
+    Check_Case{10, "HAMLIB", HAMLIB_SYNTAX}, Check_Case{10, "HAMLIB x", HAMLIB_SYNTAX},
+    Check_Case{10, "HAMLIB 2x", HAMLIB_SYNTAX}, Check_Case{10, "HAMLIB 3073 19200 8", HAMLIB_SYNTAX},
+    Check_Case{10, "HAMLIB 999999", "Error reading Transceiver type\nHamlib has no model 999999\nQuit and correct velkadorrc"},
+    Check_Case{10, "HAMLIB 3073 12345", "Error reading Transceiver type\nHamlib model 3073 does not take 12345 baud\nQuit and correct velkadorrc"},
+    Check_Case{10, "HAMLIB 2 9600", "Error reading Transceiver type\nHamlib model 2 does not take 9600 baud\nQuit and correct velkadorrc"},
+    Check_Case{10, "hamlib 2", TCVR}, Check_Case{10, "HAMLIB2", TCVR}),
+    [](const auto &info) {
+        return "line11_" + Case_Name(info.param.value) + (info.param.dialog[0] == '\0' ? "_loads" : "_fails");
+    });
+
+TEST_F(Config, HamlibLinesNameModelBaudAndTheSelectorsHamlibEntry)
+{
+    const struct {
+        const char *line;
+        int model, baud;
+    } cases[] = {{"HAMLIB 3073 19200", 3073, 19200}, {"HAMLIB 2", 2, 0}};
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.line);
+        auto lines = Base_Lines();
+        lines[9] = "localhost:4532";
+        lines[10] = c.line;
+        EXPECT_EQ(Load(Join(lines)), "");
+        EXPECT_EQ(rc_data.tcvr_type, TCVR_HAMLIB);
+        EXPECT_EQ(rc_data.hamlib_model, c.model);
+        EXPECT_EQ(rc_data.hamlib_baud, c.baud);
+        EXPECT_EQ(rc_data.snd_mode, MODE_CAPTURE);
+        EXPECT_TRUE(isFlagSet(ENABLE_CAT));
+        EXPECT_EQ(gtk_combo_box_get_active(GTK_COMBO_BOX(receiver_combobox)), 6);
+    }
+    // A built-in rig after a Hamlib one leaves no Hamlib model behind.
+    EXPECT_EQ(Load(Join(Base_Lines())), "");
+    EXPECT_EQ(rc_data.hamlib_model, 0);
+}
+
 TEST_F(Config, ReversedSpeedLimitsPassTheRangeCheckButNoInitialSpeedFits)
 {
     auto lines = Base_Lines();
