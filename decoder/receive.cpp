@@ -2,6 +2,8 @@
 // and decoder step per idle call, decoded text appended to the text view.
 #include "decoder/receive.h"
 
+#include <cstring>
+
 #include "cat/serial.h"
 #include "core/shared.h"
 #include "core/startup.h"
@@ -15,6 +17,13 @@ constexpr char RX_TAG[] = "RX";
 constexpr size_t MESG_LEN = 128;
 
 double scroll_ref = 0.0;
+
+// The text view lays a paragraph out anew at every insert, so a paragraph
+// that grows for hours makes each character cost more (about 7 ms each at
+// 20 000 characters, against 0.4 ms in short paragraphs) until the loop
+// cannot keep up with the sound device. A word gap once the last line holds
+// this many characters starts a new line instead.
+constexpr int PARAGRAPH_CHARS = 1000;
 
 gpointer Rx_Tag(void)
 {
@@ -68,6 +77,8 @@ gboolean Print_Character(gpointer)
     GtkTextIter end;
     gtk_text_buffer_get_iter_at_offset(rx_text_buffer, &end,
                                        gtk_text_buffer_get_char_count(rx_text_buffer));
+    if (strcmp(text, " ") == 0 && gtk_text_iter_get_line_offset(&end) >= PARAGRAPH_CHARS)
+        Strlcpy(text, "\n", sizeof(text));
     gtk_text_buffer_insert(rx_text_buffer, &end, text, -1);
 
     // While the text fits, upper equals the page size stored last time and

@@ -204,6 +204,23 @@ TEST_F(Receive, StopAndStartAgainResumes)
     gtk_toggle_button_set_active(Receive_Button(), FALSE);
 }
 
+TEST_F(Receive, AWordGapAfterAThousandCharactersOfALineStartsANewLine)
+{
+    // Hours of copy in one paragraph would make every insert lay out all of
+    // it again; a long line ends at its next word gap.
+    Write_Config(env.device);
+    Write_Audio("VVV TEST DE VELKADOR", 20.0);
+    Start_Program();
+    ASSERT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY));
+    const std::string earlier(999, 'E');
+    gtk_text_buffer_set_text(rx_text_buffer, earlier.c_str(), -1);
+
+    gtk_toggle_button_set_active(Receive_Button(), TRUE);
+    ASSERT_TRUE(Receive_Until([] { return Rx_Text().find("VELKADOR") != std::string::npos; }, 60000))
+        << Rx_Text().substr(earlier.size());
+    EXPECT_EQ(Rx_Text().substr(earlier.size()), "VVV\nTEST DE VELKADOR");
+}
+
 TEST_F(Receive, HoldFreezesTheScopeTraceWhileReceiving)
 {
     Write_Config(env.device);
