@@ -48,6 +48,7 @@ constexpr float DECIM_STOP_DB = 60.0f;
 constexpr int FFT_LEN = 256;  // at ~1 kHz: 3.9 Hz per bin, 256 ms
 constexpr int FFT_HOP = 64;
 constexpr float SPECTRUM_AVERAGE = 0.1f;   // per hop: about 0.6 s of memory
+constexpr int PITCH_MIN_SPECTRA = 8;      // about half a second
 constexpr float PITCH_PEAK_RATIO = 5.0f;   // peak over the median of the neighbourhood
 constexpr double PITCH_JUMP_HZ = 8.0;      // farther than this: a new signal, taken at once
 constexpr double PITCH_FOLLOW = 0.2;       // nearer: followed smoothly (drift)
@@ -267,8 +268,9 @@ void Cluster_Marks(adaptive_decoder_t *d)
             return;
         }
     }
+    // All of one kind: the shortest gaps are element gaps, about a dot.
     const double m = std::sqrt(lo * hi);
-    const double ref = d->spaces_n > 0 ? d->elem_gap : d->dot;
+    const double ref = d->spaces_n > 0 ? *std::min_element(d->spaces, d->spaces + d->spaces_n) : d->dot;
     if (m < 2.0 * ref) {
         d->dot = m;
         d->dash = 3.0 * m;
@@ -426,6 +428,16 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         d->marks_idx = (d->marks_idx + 1) % MARK_HISTORY;
         d->marks_n = std::min(d->marks_n + 1, MARK_HISTORY);
         Cluster_Marks(d);
+        if (d->spaces_learnt < 8) {
+            // Too few gaps yet to trust their own classes: they start from
+            // the unit the marks show.
+            const double u = 0.25 * (d->dot + d->dash);
+            d->elem_gap = u;
+            d->char_gap = 3.0 * u;
+            d->word_gap = 7.0 * u;
+            if (d->spaces_n > 0)
+                Cluster_Spaces(d);
+        }
         Set_Filter_Length(d);
     }
     if (d->holding) {
@@ -524,11 +536,12 @@ void Find_Pitch(adaptive_decoder_t *d)
     for (int i = 0; i < FFT_LEN; i++)
         d->fft_in[i] = d->raw_ring[(d->raw_idx + i) % FFT_LEN] * d->window[i];
     fft_execute(d->fft);
-    const float a = d->spectra == 0 ? 1.0f : SPECTRUM_AVERAGE;
+    // A plain mean until there are enough spectra for the running average.
+    const float a = std::max(SPECTRUM_AVERAGE, 1.0f / static_cast<float>(d->spectra + 1));
     for (int i = 0; i < FFT_LEN; i++)
         d->spectrum[i] += a * (std::norm(d->fft_out[i]) - d->spectrum[i]);
     d->spectra++;
-    if (d->spectra < 4)
+    if (d->spectra < PITCH_MIN_SPECTRA)
         return;
 
     const double bin_hz = d->env_rate / FFT_LEN;
