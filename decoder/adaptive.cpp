@@ -56,7 +56,8 @@ constexpr double PITCH_FOLLOW = 0.05;
 constexpr double PITCH_REPLAY_HZ = 3.0;   // an offset that spoils the envelope       // nearer: followed smoothly (drift)
 constexpr double PITCH_NEIGHBOURHOOD_HZ = 250.0;
 
-constexpr double FILTER_DOTS = 0.75;  // the running sum's length in dots
+constexpr double FILTER_DOTS = 0.75;
+constexpr double FILTER_START_S = 0.027;  // the unit the filter starts from  // the running sum's length in dots
 constexpr int SUM_MAX = 256;          // samples: 0.75 of the slowest dot at the highest envelope rate
 constexpr int SUM_REFRESH = 4096;     // the running sum is recomputed this often against drift
 
@@ -75,7 +76,8 @@ constexpr double SIGNAL_CLOSE_DB = 9.0;
 constexpr double HYSTERESIS = 0.05;  // of the distance between the class levels
 
 constexpr double MIN_RUN_UNITS = 0.3;
-constexpr double LONG_MARK_UNITS = 12.0;  // a carrier, not a dash
+constexpr double LONG_MARK_UNITS = 12.0;  // a carrier, not a dash,
+constexpr double LONG_MARK_SECONDS = 1.0; // even for a sender slower than thought
 constexpr double PAUSE_UNITS = 14.0;      // longer spaces teach nothing about gaps,
 constexpr double NEW_OVER_SECONDS = 0.8;
 constexpr double PAUSE_SECONDS = 5.0;     // unless word gaps are longer still
@@ -83,9 +85,11 @@ constexpr double PAUSE_SECONDS = 5.0;     // unless word gaps are longer still
 constexpr int MARK_HISTORY = 20;
 constexpr int SPEED_JUMP_MARKS = 8;
 constexpr double UNIT_FOLLOW = 0.15;   // per element learnt
+constexpr double UNIT_FOLLOW_HOLDING = 0.5;
 constexpr double LEARN_MARK_LEVEL = 0.8;   // a mark that rose this high
 constexpr double LEARN_SPACE_LEVEL = 0.25; // a space that fell this low
-constexpr double LEARN_SHORTEST = 0.5;  // of the shorter class: shorter runs are noise
+constexpr double LEARN_SHORTEST = 0.5;
+constexpr double LEARN_FLOOR = 0.6;  // of the fastest unit  // of the shorter class: shorter runs are noise
 constexpr int SPACE_HISTORY = 30;
 constexpr int CHAR_MARKS = 8;  // more than the longest code in the table
 constexpr int QUEUE_LEN = 64;
@@ -270,7 +274,7 @@ void K_Means(const double *v, int n, double *centre, int *count, int k)
 // Marks: dots against dashes, from where they were (from the extremes while
 // the first marks are held). When the recent marks are all of one kind, the
 // element gaps tell which.
-void Cluster_Marks(adaptive_decoder_t *d)
+bool Cluster_Marks(adaptive_decoder_t *d)
 {
     const double lo = *std::min_element(d->rx.marks, d->rx.marks + d->rx.marks_n);
     const double hi = *std::max_element(d->rx.marks, d->rx.marks + d->rx.marks_n);
@@ -284,17 +288,20 @@ void Cluster_Marks(adaptive_decoder_t *d)
     // that one class runs empty, from the extremes.
     for (int attempt = 0; attempt < 2 && hi > 1.8 * lo; attempt++) {
         K_Means(d->rx.marks, d->rx.marks_n, c, count, 2);
-        if (count[0] > 0 && count[1] > 0 && c[1] > 1.8 * c[0]) {
+        if (count[0] > 0 && count[1] > 0 && c[1] > 1.8 * c[0] && c[1] < 5.0 * c[0]) {
             d->rx.dot = c[0];
             d->rx.dash = c[1];
-            return;
+            return true;
         }
         c[0] = lo;
         c[1] = hi;
     }
     // All of one kind: the shortest gaps are element gaps, about a dot.
+    // Without gaps yet there is nothing to tell dots from dashes.
+    if (d->rx.spaces_n == 0)
+        return false;
     const double m = std::sqrt(lo * hi);
-    const double ref = d->rx.spaces_n > 0 ? *std::min_element(d->rx.spaces, d->rx.spaces + d->rx.spaces_n) : d->rx.dot;
+    const double ref = *std::min_element(d->rx.spaces, d->rx.spaces + d->rx.spaces_n);
     if (m < 2.0 * ref) {
         d->rx.dot = m;
         d->rx.dash = 3.0 * m;
@@ -302,6 +309,7 @@ void Cluster_Marks(adaptive_decoder_t *d)
         d->rx.dash = m;
         d->rx.dot = m / 3.0;
     }
+    return true;
 }
 
 // Spaces: element gaps against the longer ones, and among those character
@@ -376,7 +384,8 @@ double Word_Threshold(const adaptive_decoder_t *d)
 // would let more noise through and shorten it further.
 void Set_Filter_Length(adaptive_decoder_t *d)
 {
-    d->rx.filter_unit += UNIT_FOLLOW * (Clamp_Unit(d, Unit(d)) - d->rx.filter_unit);
+    const double follow = d->rx.holding ? UNIT_FOLLOW_HOLDING : UNIT_FOLLOW;
+    d->rx.filter_unit += follow * (Clamp_Unit(d, Unit(d)) - d->rx.filter_unit);
     const int32_t len = std::clamp(static_cast<int32_t>(lround(FILTER_DOTS * d->rx.filter_unit)), 2, SUM_MAX);
     if (std::abs(len - d->rx.sum_len) * 10 < d->rx.sum_len)
         return;
@@ -499,16 +508,30 @@ void Hold(adaptive_decoder_t *d, bool mark, int64_t start, int64_t end)
     d->rx.held[d->rx.held_n++] = {mark, start, end};
 }
 
+void Add_Or_Hold_Mark(adaptive_decoder_t *d, int64_t start, int64_t end)
+{
+    if (d->rx.holding) {
+        if (d->rx.held_n == 0)
+            d->rx.hold_since = end;
+        Hold(d, true, start, end);
+        if (d->rx.marks_n >= HOLD_MARKS)
+            Release_Held(d);
+    } else {
+        Add_Mark(d, start, end);
+    }
+}
+
 void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
 {
     const double len = static_cast<double>(end - start);
-    if (len > LONG_MARK_UNITS * Unit(d) || len > 2.0 * d->env_rate) {
+    if (len > std::max(LONG_MARK_UNITS * Unit(d), LONG_MARK_SECONDS * d->env_rate)) {
         d->rx.char_n = 0;  // a tuning carrier: what came before it is forgotten
         d->rx.char_overflow = false;
         d->rx.held_n = 0;
         return;
     }
-    if (sure && (d->rx.holding || len >= LEARN_SHORTEST * d->rx.dot)) {
+    const double floor = LEARN_FLOOR * Clamp_Unit(d, 0.0);  // shorter than any sender's dot
+    if (sure && len >= floor && (d->rx.holding || len >= LEARN_SHORTEST * d->rx.dot)) {
         d->rx.marks[d->rx.marks_idx] = len;
         d->rx.marks_idx = (d->rx.marks_idx + 1) % MARK_HISTORY;
         d->rx.marks_n = std::min(d->rx.marks_n + 1, MARK_HISTORY);
@@ -517,7 +540,8 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         d->rx.last_dash = dash;
         if (d->rx.same_class >= SPEED_JUMP_MARKS)
             Follow_Speed_Jump(d);
-        Cluster_Marks(d);
+        if (!Cluster_Marks(d))
+            return Add_Or_Hold_Mark(d, start, end);
         if (d->rx.spaces_learnt < 8) {
             // Too few gaps yet to trust their own classes: they start from
             // the unit the marks show.
@@ -530,15 +554,7 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         }
         Set_Filter_Length(d);
     }
-    if (d->rx.holding) {
-        if (d->rx.held_n == 0)
-            d->rx.hold_since = end;
-        Hold(d, true, start, end);
-        if (d->rx.marks_n >= HOLD_MARKS)
-            Release_Held(d);
-    } else {
-        Add_Mark(d, start, end);
-    }
+    Add_Or_Hold_Mark(d, start, end);
 }
 
 void Space_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
@@ -559,7 +575,7 @@ void Space_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         return;
     }
     if (!sure || len > pause || len > PAUSE_SECONDS * d->env_rate || d->rx.marks_n == 0 ||
-        (len < LEARN_SHORTEST * d->rx.elem_gap && !d->rx.holding))
+        len < LEARN_FLOOR * Clamp_Unit(d, 0.0) || (len < LEARN_SHORTEST * d->rx.elem_gap && !d->rx.holding))
         return;
     d->rx.spaces[d->rx.spaces_idx] = len;
     d->rx.spaces_idx = (d->rx.spaces_idx + 1) % SPACE_HISTORY;
@@ -688,8 +704,10 @@ void Reset_Rx(adaptive_decoder_t *d)
     // passes the dots of the fastest senders.
     Set_Speed(d, Clamp_Unit(d, 0.040 * d->env_rate));
     d->rx.holding = true;
-    d->rx.filter_unit = Unit(d);
-    d->rx.sum_len = std::clamp(static_cast<int32_t>(lround(FILTER_DOTS * Unit(d))), 2, SUM_MAX);
+    // The filter starts short enough to keep the gaps of a 60 WPM sender
+    // and long enough to let a weak signal through.
+    d->rx.filter_unit = Clamp_Unit(d, FILTER_START_S * d->env_rate);
+    d->rx.sum_len = std::clamp(static_cast<int32_t>(lround(FILTER_DOTS * d->rx.filter_unit)), 2, SUM_MAX);
     d->rx.pending = -1;
 }
 
@@ -773,8 +791,10 @@ void Baseband_Sample(adaptive_decoder_t *d, std::complex<float> z)
             d->rx.pending = -1;
         }
     }
+    // A mark that has begun but not yet lasted long enough to count does
+    // not lengthen the space before it.
     if (!d->rx.mark)
-        Space_Grows(d, n + 1 - d->rx.run_start);
+        Space_Grows(d, (d->rx.pending >= 0 ? d->rx.pending : n + 1) - d->rx.run_start);
 }
 
 }  // namespace
