@@ -73,6 +73,7 @@ constexpr double HIST_MIN_SECONDS = 0.3;  // before this much, no decision
 // halves of the envelope's spread stay below it (see the noise tests).
 constexpr double SIGNAL_OPEN_DB = 11.0;
 constexpr double SIGNAL_CLOSE_DB = 9.0;
+constexpr double THRESHOLD_FRACTION = 0.45;
 constexpr double HYSTERESIS = 0.05;  // of the distance between the class levels
 
 constexpr double MIN_RUN_UNITS = 0.3;
@@ -695,6 +696,14 @@ void Find_Pitch(adaptive_decoder_t *d)
     nco_crcf_set_frequency(d->fine, static_cast<float>(2.0 * M_PI * d->offset_hz / d->env_rate));
 }
 
+// Below the midpoint of the two levels: on a weak signal a mark's envelope
+// spreads wider than the noise's, and the misses it causes outweigh the
+// false marks a lower threshold lets through.
+double Threshold(const adaptive_decoder_t *d)
+{
+    return d->rx.space_amp + THRESHOLD_FRACTION * (d->rx.mark_amp - d->rx.space_amp);
+}
+
 // --- one envelope sample ----------------------------------------------------------
 
 void Reset_Rx(adaptive_decoder_t *d)
@@ -761,7 +770,7 @@ void Baseband_Sample(adaptive_decoder_t *d, std::complex<float> z)
     }
 
     const int64_t n = d->env_n++;
-    const double mid = 0.5 * (d->rx.space_amp + d->rx.mark_amp);
+    const double mid = Threshold(d);
     const double hyst = HYSTERESIS * (d->rx.mark_amp - d->rx.space_amp);
     d->rx.raw_mark = d->rx.signal && amp > (d->rx.raw_mark ? mid - hyst : mid + hyst);
 
@@ -942,7 +951,7 @@ adaptive_trace_t Adaptive_Trace(const adaptive_decoder_t *dec)
     if (dec == nullptr || dec->rx.mark_amp <= 0.0)
         return t;
     t.envelope = static_cast<float>(dec->rx.envelope / dec->rx.mark_amp);
-    t.threshold = static_cast<float>(0.5 * (dec->rx.space_amp + dec->rx.mark_amp) / dec->rx.mark_amp);
+    t.threshold = static_cast<float>(Threshold(dec) / dec->rx.mark_amp);
     t.mark = dec->rx.mark;
     t.signal = dec->rx.signal;
     return t;
