@@ -92,7 +92,9 @@ constexpr double LEARN_SPACE_LEVEL = 0.25; // a space that fell this low
 constexpr double LEARN_SHORTEST = 0.5;
 constexpr double LEARN_FLOOR = 0.6;  // of the fastest unit  // of the shorter class: shorter runs are noise
 constexpr int SPACE_HISTORY = 30;
-constexpr int CHAR_MARKS = 8;  // more than the longest code in the table
+constexpr int CHAR_MARKS = 8;
+constexpr double MEND_GAP = 1.4;    // of the element gap: an inner gap that may part two characters
+constexpr double MEND_SHORT = 0.6;  // of the dot: a mark that may be noise  // more than the longest code in the table
 constexpr int QUEUE_LEN = 64;
 constexpr int HOLD_MAX = 64;      // elements held at the start
 constexpr int HOLD_MARKS = 6;     // marks that show the speed well enough
@@ -144,7 +146,7 @@ struct rx_state_t {
     bool last_dash;
 
     // the character being received
-    double char_marks[CHAR_MARKS];
+    int64_t char_on[CHAR_MARKS], char_off[CHAR_MARKS];  // its marks
     int32_t char_n;
     bool char_overflow;
     int64_t char_start, char_end;
@@ -396,37 +398,80 @@ void Set_Filter_Length(adaptive_decoder_t *d)
 
 // --- characters -------------------------------------------------------------
 
-uint32_t Code_Of(const double *marks, int n, double split, int flip)
+// The element code of marks first .. last-1, with mark flip (if inside)
+// read the other way and mark skip (if inside) left out.
+uint32_t Code_Of(const adaptive_decoder_t *d, int first, int last, int flip, int skip)
 {
+    const double split = 0.5 * (d->rx.dot + d->rx.dash);
     uint32_t code = 1;
-    for (int i = 0; i < n; i++) {
-        const bool dash = (marks[i] >= split) != (i == flip);
+    for (int i = first; i < last; i++) {
+        if (i == skip)
+            continue;
+        const double len = static_cast<double>(d->rx.char_off[i] - d->rx.char_on[i]);
+        const bool dash = (len >= split) != (i == flip);
         code = dash ? code << 1 : (code << 1) | 1u;
     }
     return code;
+}
+
+bool Is_Character(const char *text)
+{
+    return strcmp(text, "*") != 0 && strcmp(text, " ") != 0;
+}
+
+// A code not in the table is most likely one misread element: the least
+// certain mark the other way round, the widest gap inside it a character
+// gap, or a short mark that noise made. The first of these that gives
+// characters is taken; otherwise it stays "*".
+bool Mend_Character(adaptive_decoder_t *d)
+{
+    const int n = d->rx.char_n;
+    const double split = 0.5 * (d->rx.dot + d->rx.dash);
+    auto len = [d](int i) { return static_cast<double>(d->rx.char_off[i] - d->rx.char_on[i]); };
+    int least = 0, shortest = 0, widest = -1;
+    for (int i = 1; i < n; i++) {
+        if (std::fabs(std::log(len(i) / split)) < std::fabs(std::log(len(least) / split)))
+            least = i;
+        if (len(i) < len(shortest))
+            shortest = i;
+        const double gap = static_cast<double>(d->rx.char_on[i] - d->rx.char_off[i - 1]);
+        if (gap > MEND_GAP * d->rx.elem_gap &&
+            (widest < 0 || gap > static_cast<double>(d->rx.char_on[widest + 1] - d->rx.char_off[widest])))
+            widest = i - 1;
+    }
+    const char *flipped = Morse_Lookup(Code_Of(d, 0, n, least, -1));
+    if (Is_Character(flipped)) {
+        Push_Text(d, flipped, d->rx.char_on[0], d->rx.char_off[n - 1]);
+        return true;
+    }
+    if (widest >= 0) {
+        const char *left = Morse_Lookup(Code_Of(d, 0, widest + 1, -1, -1));
+        const char *right = Morse_Lookup(Code_Of(d, widest + 1, n, -1, -1));
+        if (Is_Character(left) && Is_Character(right)) {
+            Push_Text(d, left, d->rx.char_on[0], d->rx.char_off[widest]);
+            Push_Text(d, right, d->rx.char_on[widest + 1], d->rx.char_off[n - 1]);
+            return true;
+        }
+    }
+    if (n > 1 && len(shortest) < MEND_SHORT * d->rx.dot) {
+        const char *rest = Morse_Lookup(Code_Of(d, 0, n, -1, shortest));
+        if (Is_Character(rest)) {
+            Push_Text(d, rest, d->rx.char_on[0], d->rx.char_off[n - 1]);
+            return true;
+        }
+    }
+    return false;
 }
 
 void Emit_Character(adaptive_decoder_t *d)
 {
     if (d->rx.char_n == 0 && !d->rx.char_overflow)
         return;
-    const char *text = "*";
-    if (!d->rx.char_overflow) {
-        const double split = 0.5 * (d->rx.dot + d->rx.dash);
-        text = Morse_Lookup(Code_Of(d->rx.char_marks, d->rx.char_n, split, -1));
-        if (strcmp(text, "*") == 0) {
-            // The least certain mark the other way round, if that makes a character.
-            int least = 0;
-            for (int i = 1; i < d->rx.char_n; i++)
-                if (std::fabs(std::log(d->rx.char_marks[i] / split)) <
-                    std::fabs(std::log(d->rx.char_marks[least] / split)))
-                    least = i;
-            const char *retry = Morse_Lookup(Code_Of(d->rx.char_marks, d->rx.char_n, split, least));
-            if (strcmp(retry, " ") != 0)
-                text = retry;
-        }
-    }
-    if (strcmp(text, " ") != 0)  // the table's empty code: nothing to print
+    const int n = d->rx.char_n;
+    const char *text = d->rx.char_overflow ? "*" : Morse_Lookup(Code_Of(d, 0, n, -1, -1));
+    const bool mended = !d->rx.char_overflow && strcmp(text, "*") == 0 && Mend_Character(d);
+    // The table's empty code is nothing to print.
+    if (!mended && strcmp(text, " ") != 0)
         Push_Text(d, text, d->rx.char_start, d->rx.char_end);
     d->rx.char_n = 0;
     d->rx.char_overflow = false;
@@ -465,9 +510,10 @@ void Add_Mark(adaptive_decoder_t *d, int64_t start, int64_t end)
 {
     if (d->rx.char_n == 0 && !d->rx.char_overflow)
         d->rx.char_start = start;
-    if (d->rx.char_n < CHAR_MARKS)
-        d->rx.char_marks[d->rx.char_n++] = static_cast<double>(end - start);
-    else
+    if (d->rx.char_n < CHAR_MARKS) {
+        d->rx.char_on[d->rx.char_n] = start;
+        d->rx.char_off[d->rx.char_n++] = end;
+    } else
         d->rx.char_overflow = true;
     d->rx.char_end = end;
 }
