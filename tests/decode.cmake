@@ -1,7 +1,7 @@
 # velkador-decode: the tool as a process on generated recordings, its
 # accuracy table, and one recording through both the tool and the window.
-velkador_test(test_decode SOURCES test_decode.cpp test_morse_rx_harness.cpp
-              LIBS velkador_cwgen PkgConfig::SNDFILE TIMEOUT 600)
+velkador_test(test_decode SOURCES test_decode.cpp
+              LIBS velkador_test_rx velkador_cwgen PkgConfig::SNDFILE TIMEOUT 600)
 add_dependencies(test_decode velkador-decode velkador-cer)
 velkador_test(test_decode_window SOURCES test_decode_window.cpp LIBS velkador_cwgen TIMEOUT 300)
 add_dependencies(test_decode_window velkador-decode)
