@@ -3,7 +3,8 @@
 // 512 frames at 48 kHz, one channel of stereo): mean and maximum over a QSO
 // at 12, 20 and 40 WPM, clean and in noise with some hand-keying jitter.
 // Each character decoded is matched to the character sent whose last element
-// ends nearest to the end the decoder gives it. Run by hand:
+// ends nearest to the end the decoder gives it; "worst" is the number of the
+// character sent that came out latest. Run by hand:
 // build/tests/bench_latency
 #include <cmath>
 #include <cstdio>
@@ -26,6 +27,7 @@ struct Latency {
     int at_finish = 0;  // characters that came out only when it ended
     double sum_s = 0.0;
     double max_s = 0.0;
+    size_t worst = 0;   // the character sent that came out latest, from 1
 };
 
 // The end of each character's last element, from the generator's keying.
@@ -61,14 +63,17 @@ void Take_Characters(adaptive_decoder_t *dec, const std::vector<double> &ends, b
             l.at_finish++;
             continue;
         }
-        double nearest = ends.empty() ? 0.0 : ends[0];
-        for (double e : ends)
-            if (std::fabs(e - ch.end_s) < std::fabs(nearest - ch.end_s))
-                nearest = e;
-        const double latency = Adaptive_Time_S(dec) - nearest;
+        size_t nearest = 0;
+        for (size_t i = 0; i < ends.size(); i++)
+            if (std::fabs(ends[i] - ch.end_s) < std::fabs(ends[nearest] - ch.end_s))
+                nearest = i;
+        const double latency = ends.empty() ? 0.0 : Adaptive_Time_S(dec) - ends[nearest];
         l.decoded++;
         l.sum_s += latency;
-        l.max_s = latency > l.max_s ? latency : l.max_s;
+        if (latency > l.max_s) {
+            l.max_s = latency;
+            l.worst = nearest + 1;
+        }
     }
 }
 
@@ -106,8 +111,8 @@ int main(void)
     printf("# characters out of the adaptive decoder after their last element ends,\n"
            "# fed in blocks of %d frames at 48 kHz; %zu characters sent per run\n",
            BLOCK_FRAMES, Character_Ends(Cw_Params()).size());
-    printf("%4s %-22s %8s %8s %9s %8s %8s\n", "WPM", "signal", "decoded", "at end", "mean ms", "max ms",
-           "max unit");
+    printf("%4s %-22s %8s %8s %9s %8s %8s %6s\n", "WPM", "signal", "decoded", "at end", "mean ms", "max ms",
+           "max unit", "worst");
     for (double wpm : {12.0, 20.0, 40.0}) {
         for (int noisy = 0; noisy < 2; noisy++) {
             Cw_Params p;
@@ -118,8 +123,8 @@ int main(void)
             p.jitter = noisy ? 0.1 : 0.0;
             const Latency l = Measure(p);
             const double mean_s = l.decoded > 0 ? l.sum_s / l.decoded : 0.0;
-            printf("%4.0f %-22s %8d %8d %9.0f %8.0f %8.1f\n", wpm, noisy ? "+6 dB, jitter 0.1" : "clean",
-                   l.decoded, l.at_finish, 1000.0 * mean_s, 1000.0 * l.max_s, l.max_s / (1.2 / wpm));
+            printf("%4.0f %-22s %8d %8d %9.0f %8.0f %8.1f %6zu\n", wpm, noisy ? "+6 dB, jitter 0.1" : "clean",
+                   l.decoded, l.at_finish, 1000.0 * mean_s, 1000.0 * l.max_s, l.max_s / (1.2 / wpm), l.worst);
             fflush(stdout);
         }
     }

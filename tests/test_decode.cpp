@@ -189,6 +189,23 @@ TEST(Decode, AutoFollowsASenderWhoSpeedsUp)
     EXPECT_NE(r.err.find(" s of audio per CPU-second"), std::string::npos) << r.err;
 }
 
+// The adaptive engine is told neither the speed nor, exactly, the pitch:
+// a QSO at 32 WPM (beyond what the classic engine follows from 20) comes
+// through whole, and the summary gives the speed it found.
+TEST(Decode, AdaptiveFindsASpeedItIsNotTold)
+{
+    const std::string path = Scratch() + "/fast.wav";
+    Write_Sound_File(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, Cw(Sender(32, 720), QSO), BOTH);
+    Process_Result r = Decode({"--engine=adaptive", "--tone=700", "--summary", path});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(Normalised(r.out), QSO);
+    int final_wpm = 0;
+    ASSERT_NE(r.err.find("final speed "), std::string::npos) << r.err;
+    sscanf(r.err.c_str() + r.err.find("final speed ") + 12, "%d", &final_wpm);
+    EXPECT_GE(final_wpm, 30) << r.err;
+    EXPECT_LE(final_wpm, 34) << r.err;
+}
+
 // Two overs with a pause between them make two lines, each stamped with
 // the time the generator keyed its first element, within one unit.
 TEST(Decode, TimestampsMatchTheFirstElementOfEachLine)
