@@ -13,6 +13,7 @@
 #include "alloc_count.h"
 #include "cwgen.h"
 #include "decoder/adaptive.h"
+#include "support/text.h"
 
 namespace {
 
@@ -69,19 +70,10 @@ Copy Decode(const std::vector<int16_t> &stereo, double tone_hz = 800.0, int32_t 
     return copy;
 }
 
-// Character errors (edit distance) of got against sent, in percent of sent.
+// Character errors of got against sent, in percent of sent.
 double Cer(const std::string &got, const std::string &sent)
 {
-    std::vector<size_t> prev(got.size() + 1), cur(got.size() + 1);
-    for (size_t j = 0; j <= got.size(); j++)
-        prev[j] = j;
-    for (size_t i = 1; i <= sent.size(); i++) {
-        cur[0] = i;
-        for (size_t j = 1; j <= got.size(); j++)
-            cur[j] = std::min({prev[j] + 1, cur[j - 1] + 1, prev[j - 1] + (sent[i - 1] != got[j - 1])});
-        std::swap(prev, cur);
-    }
-    return 100.0 * static_cast<double>(prev[got.size()]) / static_cast<double>(sent.size());
+    return 100.0 * static_cast<double>(Edit_Distance(sent, got)) / static_cast<double>(sent.size());
 }
 
 std::vector<int16_t> Generate(const Cw_Params &p, const std::string &text)

@@ -93,16 +93,6 @@ namespace {
 
 const char LINK_LOST[] = "Failed to Establish Transceiver CAT";
 
-std::string Rx_Text(void)
-{
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(rx_text_buffer, &start, &end);
-    gchar *text = gtk_text_buffer_get_text(rx_text_buffer, &start, &end, FALSE);
-    std::string s(text);
-    g_free(text);
-    return s;
-}
-
 // Watches the link from now on.
 void Watch_Link(const Rig_Sim &sim)
 {
@@ -140,7 +130,7 @@ TEST(CatFault, AnAdapterThatVanishesDropsTheLinkOnceAndReceptionGoesOn)
     GtkToggleButton *receive = GTK_TOGGLE_BUTTON(Builder_Get_Object(main_builder, "receive_togglebutton"));
     gtk_toggle_button_set_active(receive, TRUE);
     ASSERT_TRUE(isFlagSet(TCVR_SERIAL_OK)) << Error_Dialog_Text();
-    ASSERT_TRUE(Iterate_Until([] { return Rx_Text().find("VVV") != std::string::npos; }, 60000)) << Rx_Text();
+    ASSERT_TRUE(Iterate_Until([] { return Rx_View_Text().find("VVV") != std::string::npos; }, 60000)) << Rx_View_Text();
 
     Watch_Link(sim);
     sim.Hang_Up();
@@ -159,7 +149,7 @@ TEST(CatFault, AnAdapterThatVanishesDropsTheLinkOnceAndReceptionGoesOn)
     // From now on the rig is left alone, and reception goes on.
     testing::internal::CaptureStderr();
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(frequency), 14060200);
-    EXPECT_TRUE(Iterate_Until([] { return Rx_Text().find("VELKADOR") != std::string::npos; }, 60000)) << Rx_Text();
+    EXPECT_TRUE(Iterate_Until([] { return Rx_View_Text().find("VELKADOR") != std::string::npos; }, 60000)) << Rx_View_Text();
     gtk_toggle_button_set_active(receive, FALSE);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
     EXPECT_EQ(opens, 0) << "the port was opened again";

@@ -34,12 +34,7 @@ std::string As_One_Line(std::string text)
 
 std::string Rx_Text(void)
 {
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(rx_text_buffer, &start, &end);
-    gchar *text = gtk_text_buffer_get_text(rx_text_buffer, &start, &end, FALSE);
-    std::string s(text);
-    g_free(text);
-    return As_One_Line(s);
+    return As_One_Line(Rx_View_Text());
 }
 
 }  // namespace

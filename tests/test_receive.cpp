@@ -23,6 +23,7 @@
 #include "sound/capture.h"
 #include "support/alsa_env.h"
 #include "support/gtk_env.h"
+#include "support/text.h"
 #include "ui/interface.h"
 
 namespace {
@@ -49,16 +50,6 @@ std::string Normalised(const std::string &text)
     return out;
 }
 
-std::string Rx_Text(void)
-{
-    GtkTextIter start, end;
-    gtk_text_buffer_get_bounds(rx_text_buffer, &start, &end);
-    gchar *text = gtk_text_buffer_get_text(rx_text_buffer, &start, &end, FALSE);
-    std::string s(text);
-    g_free(text);
-    return s;
-}
-
 size_t Count(const std::string &haystack, const std::string &needle)
 {
     size_t n = 0;
@@ -82,23 +73,6 @@ bool Sensitive(const char *id)
     return gtk_widget_get_sensitive(Builder_Get_Object(main_builder, id));
 }
 
-// Characters to change to turn a into b.
-size_t Edit_Distance(const std::string &a, const std::string &b)
-{
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); j++)
-        row[j] = j;
-    for (size_t i = 1; i <= a.size(); i++) {
-        size_t diag = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); j++) {
-            size_t up = row[j];
-            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
-            diag = up;
-        }
-    }
-    return row[b.size()];
-}
 
 class Receive : public ::testing::Test {
 protected:
@@ -183,8 +157,8 @@ TEST_F(Receive, DecodesAKnownQsoIntoTheTextViewWithItsWaterfallTrace)
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
     ASSERT_NE(pcm_handle, nullptr);
     const std::string expected = Normalised(QSO);
-    Receive_Until([&] { return Normalised(Rx_Text()).size() >= expected.size(); }, 120000);
-    EXPECT_EQ(Normalised(Rx_Text()), expected);
+    Receive_Until([&] { return Normalised(Rx_View_Text()).size() >= expected.size(); }, 120000);
+    EXPECT_EQ(Normalised(Rx_View_Text()), expected);
     EXPECT_EQ(error_dialog, nullptr) << Error_Dialog_Text();
 
     // The keyed tone lies in the middle of the waterfall: bins beside the
@@ -220,8 +194,8 @@ TEST_F(Receive, TheAdaptiveDecoderCopiesAKnownQsoIntoTheTextView)
     // It finds the speed within the first characters: the end of the QSO
     // must be copied whole.
     const std::string ending = "NAME PETER QTH BERLIN 73 <SK>";
-    Receive_Until([&] { return Normalised(Rx_Text()).find(ending) != std::string::npos; }, 120000);
-    const std::string expected = Normalised(QSO), got = Normalised(Rx_Text());
+    Receive_Until([&] { return Normalised(Rx_View_Text()).find(ending) != std::string::npos; }, 120000);
+    const std::string expected = Normalised(QSO), got = Normalised(Rx_View_Text());
     EXPECT_NE(got.find(ending), std::string::npos) << got;
     printf("adaptive decoder in the window: %zu of %zu characters wrong\n", Edit_Distance(got, expected),
            expected.size());
@@ -241,7 +215,7 @@ TEST_F(Receive, ChoosingTheDecoderDuringReceptionSwapsItsControls)
     ASSERT_EQ(classic_unit, 32);
 
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
-    ASSERT_TRUE(Iterate_Until([] { return !Rx_Text().empty(); }, 60000));
+    ASSERT_TRUE(Iterate_Until([] { return !Rx_View_Text().empty(); }, 60000));
     Choose_Decoder(DECODER_ADAPTIVE_ID);
     for (const char *id : {"squelch_spinbutton", "ratio_spinbutton", "auto_checkbutton", "wpm_spinbutton",
                            "level_radiobutton", "ratio_radiobutton"})
@@ -271,8 +245,8 @@ TEST_F(Receive, ChoosingTheDecoderDuringReceptionSwapsItsControls)
     EXPECT_EQ(lower, 10.0);
     EXPECT_EQ(upper, 40.0);
     gtk_spin_button_set_value(GTK_SPIN_BUTTON(speed), 20);
-    const size_t before = Rx_Text().size();
-    EXPECT_TRUE(Receive_Until([&] { return Rx_Text().size() >= before + 10; }, 60000)) << Rx_Text();
+    const size_t before = Rx_View_Text().size();
+    EXPECT_TRUE(Receive_Until([&] { return Rx_View_Text().size() >= before + 10; }, 60000)) << Rx_View_Text();
 }
 
 TEST_F(Receive, AnAdaptiveDecoderThatCannotRunIsReportedAndClassicGoesOn)
@@ -302,22 +276,22 @@ TEST_F(Receive, StopAndStartAgainResumes)
     ASSERT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY));
 
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
-    ASSERT_TRUE(Receive_Until([] { return Normalised(Rx_Text()) == "VVV TEST DE VELKADOR"; }, 60000))
-        << Rx_Text();
+    ASSERT_TRUE(Receive_Until([] { return Normalised(Rx_View_Text()) == "VVV TEST DE VELKADOR"; }, 60000))
+        << Rx_View_Text();
     EXPECT_EQ(pcm_handle, nullptr);
-    std::string stopped = Rx_Text();
+    std::string stopped = Rx_View_Text();
     Iterate_Pending();  // ends only because no receive step is left in the loop
-    EXPECT_EQ(Rx_Text(), stopped) << "nothing is decoded while stopped";
+    EXPECT_EQ(Rx_View_Text(), stopped) << "nothing is decoded while stopped";
 
     // A new start opens the device anew (the file from its start) and the
     // decoder carries on from where it was.
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
-    ASSERT_TRUE(Iterate_Until([] { return Count(Normalised(Rx_Text()), "VELKADOR") == 2; }, 60000))
-        << Rx_Text();
+    ASSERT_TRUE(Iterate_Until([] { return Count(Normalised(Rx_View_Text()), "VELKADOR") == 2; }, 60000))
+        << Rx_View_Text();
 
     // Clear empties the view; reception goes on into the empty buffer.
     gtk_button_clicked(GTK_BUTTON(Builder_Get_Object(main_builder, "clear_button")));
-    EXPECT_EQ(Rx_Text(), "");
+    EXPECT_EQ(Rx_View_Text(), "");
     gtk_toggle_button_set_active(Receive_Button(), FALSE);
 }
 
@@ -333,9 +307,9 @@ TEST_F(Receive, AWordGapAfterAThousandCharactersOfALineStartsANewLine)
     gtk_text_buffer_set_text(rx_text_buffer, earlier.c_str(), -1);
 
     gtk_toggle_button_set_active(Receive_Button(), TRUE);
-    ASSERT_TRUE(Receive_Until([] { return Rx_Text().find("VELKADOR") != std::string::npos; }, 60000))
-        << Rx_Text().substr(earlier.size());
-    EXPECT_EQ(Rx_Text().substr(earlier.size()), "VVV\nTEST DE VELKADOR");
+    ASSERT_TRUE(Receive_Until([] { return Rx_View_Text().find("VELKADOR") != std::string::npos; }, 60000))
+        << Rx_View_Text().substr(earlier.size());
+    EXPECT_EQ(Rx_View_Text().substr(earlier.size()), "VVV\nTEST DE VELKADOR");
 }
 
 TEST_F(Receive, HoldFreezesTheScopeTraceWhileReceiving)
@@ -351,7 +325,7 @@ TEST_F(Receive, HoldFreezesTheScopeTraceWhileReceiving)
         GTK_TOGGLE_BUTTON(Builder_Get_Object(main_builder, "stop_radiobutton")), TRUE);
     std::vector<scope_point_t> frozen(scope_data, scope_data + scope_width);
     Clear_Flag(DRAW_SCOPE);
-    EXPECT_TRUE(Iterate_Until([] { return Normalised(Rx_Text()).find("PARIS PARIS") != std::string::npos; }, 60000));
+    EXPECT_TRUE(Iterate_Until([] { return Normalised(Rx_View_Text()).find("PARIS PARIS") != std::string::npos; }, 60000));
     EXPECT_TRUE(isFlagClear(DRAW_SCOPE));
     for (int i = 0; i < scope_width; i++) {
         ASSERT_EQ(scope_data[i].x, frozen[i].x);
@@ -374,7 +348,7 @@ TEST_F(Receive, TogglingBeforeTheConfigurationIsLoadedDoesNothing)
     gtk_toggle_button_set_active(Receive_Button(), FALSE);
     EXPECT_EQ(error_dialog, nullptr);
     Iterate_Pending();
-    EXPECT_EQ(Rx_Text(), "");
+    EXPECT_EQ(Rx_View_Text(), "");
 }
 
 TEST_F(Receive, ASoundSetUpFailureCarriesTheLibraryTextOnlyWhenThereIsOne)

@@ -126,7 +126,7 @@ TEST(GermanWindow, LabelsDialogAndRigSelectorUnderLanguageDe)
 
     EXPECT_EQ(Label_Of("rx_frame_label"), "Empfangener Text");
     EXPECT_EQ(Label_Of("receive_togglebutton"), "_Empfang");
-    EXPECT_EQ(Label_Of("wpm_label"), "Gebegeschwindigkeit (WpM)");
+    EXPECT_EQ(Label_Of("wpm_label"), "Tempo (WpM)");
     EXPECT_EQ(Label_Of("squelch_label"), "Rauschsperre");
     EXPECT_EQ(Label_Of("scope_label"), "Signaldetektor");
     gchar *rig = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(receiver_combobox));

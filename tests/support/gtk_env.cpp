@@ -100,3 +100,13 @@ void Dismiss_Error_Dialog(void)
         gtk_widget_destroy(error_dialog);
     Iterate_Pending();
 }
+
+std::string Rx_View_Text(void)
+{
+    GtkTextIter start, end;
+    gtk_text_buffer_get_bounds(rx_text_buffer, &start, &end);
+    gchar *text = gtk_text_buffer_get_text(rx_text_buffer, &start, &end, FALSE);
+    std::string s(text);
+    g_free(text);
+    return s;
+}

@@ -33,6 +33,9 @@ void Iterate_Pending(void);
 // included), or null.
 GtkWidget *Find_Named(GtkWidget *widget, const char *id);
 
+// Everything the window's text view holds.
+std::string Rx_View_Text(void);
+
 // The whole content of a file ("" when it cannot be read).
 std::string Read_File(const std::string &path);
 
