@@ -1,7 +1,8 @@
 // velkador-decode run as operators run it: generated QSOs written through
 // libsndfile in several formats, rates and channel layouts, raw audio on
 // standard input, every unreadable input and bad option with its status,
-// and a pipe that closes early or a Ctrl-C on a live pipe.
+// a pipe that closes early or a Ctrl-C on a live pipe, and velkador-cer's
+// modes on a tiny table.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -188,6 +189,23 @@ TEST(Decode, AutoFollowsASenderWhoSpeedsUp)
     EXPECT_NE(r.err.find(" s of audio per CPU-second"), std::string::npos) << r.err;
 }
 
+// The adaptive engine is told neither the speed nor, exactly, the pitch:
+// a QSO at 32 WPM (beyond what the classic engine follows from 20) comes
+// through whole, and the summary gives the speed it found.
+TEST(Decode, AdaptiveFindsASpeedItIsNotTold)
+{
+    const std::string path = Scratch() + "/fast.wav";
+    Write_Sound_File(path, SF_FORMAT_WAV | SF_FORMAT_PCM_16, 48000, Cw(Sender(32, 720), QSO), BOTH);
+    Process_Result r = Decode({"--engine=adaptive", "--tone=700", "--summary", path});
+    EXPECT_EQ(r.exit_status, 0) << r.err;
+    EXPECT_EQ(Normalised(r.out), QSO);
+    int final_wpm = 0;
+    ASSERT_NE(r.err.find("final speed "), std::string::npos) << r.err;
+    sscanf(r.err.c_str() + r.err.find("final speed ") + 12, "%d", &final_wpm);
+    EXPECT_GE(final_wpm, 30) << r.err;
+    EXPECT_LE(final_wpm, 34) << r.err;
+}
+
 // Two overs with a pause between them make two lines, each stamped with
 // the time the generator keyed its first element, within one unit.
 TEST(Decode, TimestampsMatchTheFirstElementOfEachLine)
@@ -310,6 +328,41 @@ TEST(Decode, BadOptionsAndImpossibleSettingsExitTwo)
     Process_Result help = Decode({"--help"});
     EXPECT_EQ(help.exit_status, 0);
     EXPECT_NE(help.out.find("velkador-cer"), std::string::npos) << "the accuracy table's command";
+}
+
+// velkador-cer's modes on a table of one cell: both engines on the same
+// audio (one line each), a sender off the tone and one changing speed with
+// the audio kept, and noise alone; an engine the decoder lacks stops it.
+TEST(Decode, AccuracyTableModesRunOnATinyTable)
+{
+    const std::string cer = VELKADOR_BINARY_DIR "/tools/velkador-cer";
+    const std::string keep = Scratch() + "/kept";
+    const std::vector<std::string> tiny = {cer, "--engine=classic,adaptive", "--snr=10:10:1", "--jitter=0",
+                                           "--chars=10"};
+    const struct {
+        std::vector<std::string> args;
+        const char *row;
+    } cases[] = {
+        {{"--wpm=20", "--offset=40", "--keep=" + keep}, "    10 adaptive "},
+        {{"--change=18,30,14", "--keep=" + keep}, "    10 classic  "},
+        {{"--noise-alone", "--seconds=2", "--levels=-20"}, "   -20 "},
+    };
+    for (const auto &c : cases) {
+        std::vector<std::string> argv = tiny;
+        argv.insert(argv.end(), c.args.begin(), c.args.end());
+        Process_Result r = Run_Process(argv, Current_Environment(), TIMEOUT_MS);
+        EXPECT_EQ(r.exit_status, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.row), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("fail"), std::string::npos) << r.out;
+    }
+    struct stat st;
+    EXPECT_EQ(stat((keep + "/snr+10-wpm20-jitter0.00-offset+40.wav").c_str(), &st), 0);
+    EXPECT_EQ(stat((keep + "/snr+10-wpm18-30-14-jitter0.00.wav").c_str(), &st), 0);
+
+    Process_Result bad = Run_Process({cer, "--engine=classic,nosuch"}, Current_Environment(), TIMEOUT_MS);
+    EXPECT_EQ(bad.exit_status, 2);
+    EXPECT_NE(bad.err.find("velkador-cer: velkador-decode does not take --engine=nosuch"), std::string::npos)
+        << bad.err;
 }
 
 // `velkador-decode - | head -c 20`: the reader goes away, the tool ends
