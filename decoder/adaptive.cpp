@@ -47,7 +47,8 @@ constexpr float DECIM_STOP_DB = 60.0f;
 
 constexpr int FFT_LEN = 256;  // at ~1 kHz: 3.9 Hz per bin, 256 ms
 constexpr int FFT_HOP = 64;
-constexpr int REPLAY_LEN = 2048;  // envelope samples read again once the pitch is found
+constexpr int REPLAY_LEN = 2048;
+constexpr int64_t REWIND_MARGIN = 100;  // envelope samples read again before the first held mark  // envelope samples read again once the pitch is found
 constexpr float SPECTRUM_AVERAGE = 0.1f;   // per hop: about 0.6 s of memory
 constexpr int PITCH_MIN_SPECTRA = 6;      // about 0.4 s
 constexpr float PITCH_PEAK_RATIO = 5.0f;   // peak over the median of the neighbourhood
@@ -57,7 +58,9 @@ constexpr double PITCH_REPLAY_HZ = 3.0;   // an offset that spoils the envelope 
 constexpr double PITCH_NEIGHBOURHOOD_HZ = 250.0;
 
 constexpr double FILTER_DOTS = 0.75;
-constexpr double FILTER_START_S = 0.027;  // the unit the filter starts from  // the running sum's length in dots
+constexpr double FILTER_START_S = 0.027;  // the unit the filter starts from
+constexpr double WEAK_START_DB = 18.0;
+constexpr double WEAK_START_S = 0.050;  // the running sum's length in dots
 constexpr int SUM_MAX = 256;          // samples: 0.75 of the slowest dot at the highest envelope rate
 constexpr int SUM_REFRESH = 4096;     // the running sum is recomputed this often against drift
 
@@ -136,6 +139,7 @@ struct rx_state_t {
 
     // timing, in envelope samples
     double filter_unit;
+    double contrast_db;  // between the mark and space levels
     double dot, dash, elem_gap, char_gap, word_gap;
     double marks[MARK_HISTORY];
     int32_t marks_n, marks_idx;
@@ -156,6 +160,7 @@ struct rx_state_t {
     int32_t held_n;
     bool holding;
     int64_t hold_since;  // end of the first mark held
+    int32_t hold_sum_len;  // the filter the held marks were measured with
 
 };
 
@@ -181,6 +186,8 @@ struct adaptive_decoder_t {
     int32_t raw_fill;
     bool locked;       // a pitch was found since the start or the last retune
     bool replay_due;
+    bool rewind_due;   // the held marks are to be measured again
+    bool rewinding;
     float window[FFT_LEN];
     float spectrum[FFT_LEN];
     float sort_work[FFT_LEN];
@@ -389,6 +396,14 @@ void Set_Filter_Length(adaptive_decoder_t *d)
 {
     const double follow = d->rx.holding ? UNIT_FOLLOW_HOLDING : UNIT_FOLLOW;
     d->rx.filter_unit += follow * (Clamp_Unit(d, Unit(d)) - d->rx.filter_unit);
+    // Until the first marks are learnt, no signal or a weak one gets the
+    // filter of a moderate sender, which lifts it out of the noise and
+    // keeps the noise from breaking its marks into a fast sender's dots.
+    // Strong signals stand out far enough to get the short filter that a
+    // fast sender's gaps need.
+    if (d->rx.holding && d->rx.marks_n == 0)
+        d->rx.filter_unit = (d->rx.signal && d->rx.contrast_db >= WEAK_START_DB ? FILTER_START_S : WEAK_START_S) *
+                            d->env_rate;
     const int32_t len = std::clamp(static_cast<int32_t>(lround(FILTER_DOTS * d->rx.filter_unit)), 2, SUM_MAX);
     if (std::abs(len - d->rx.sum_len) * 10 < d->rx.sum_len)
         return;
@@ -546,6 +561,21 @@ void Release_Held(adaptive_decoder_t *d)
     d->rx.holding = false;
 }
 
+// The speed is learnt. When the filter has changed much since the held
+// marks were measured, and the audio since they began is still at hand,
+// they are measured again through the filter that fits them (Rewind);
+// otherwise they are read as they are.
+void Release_Learnt(adaptive_decoder_t *d)
+{
+    const int64_t back = d->env_n - (d->rx.held[0].start - REWIND_MARGIN);
+    if (d->rx.held_n > 0 && std::abs(d->rx.sum_len - d->rx.hold_sum_len) * 4 > d->rx.hold_sum_len &&
+        back <= d->raw_fill && !d->rewinding) {
+        d->rewind_due = true;
+        return;
+    }
+    Release_Held(d);
+}
+
 void Hold(adaptive_decoder_t *d, bool mark, int64_t start, int64_t end)
 {
     if (d->rx.held_n == HOLD_MAX)
@@ -558,11 +588,13 @@ void Hold(adaptive_decoder_t *d, bool mark, int64_t start, int64_t end)
 void Add_Or_Hold_Mark(adaptive_decoder_t *d, int64_t start, int64_t end)
 {
     if (d->rx.holding) {
-        if (d->rx.held_n == 0)
+        if (d->rx.held_n == 0) {
             d->rx.hold_since = end;
+            d->rx.hold_sum_len = d->rx.sum_len;
+        }
         Hold(d, true, start, end);
         if (d->rx.marks_n >= HOLD_MARKS)
-            Release_Held(d);
+            Release_Learnt(d);
     } else {
         Add_Mark(d, start, end);
     }
@@ -638,7 +670,9 @@ void Space_Grows(adaptive_decoder_t *d, int64_t length)
     if (d->rx.holding) {
         if (d->rx.held_n == 0 || d->rx.run_start + length - d->rx.hold_since < HOLD_SECONDS * d->env_rate)
             return;
-        Release_Held(d);
+        Release_Learnt(d);
+        if (d->rewind_due)
+            return;
     }
     Add_Space(d, d->rx.run_start, length);
 }
@@ -680,6 +714,9 @@ void Update_Levels(adaptive_decoder_t *d)
     d->rx.mark_amp = m1_best;
     const double contrast_db = 20.0 * std::log10(m1_best / m0_best);
     d->rx.signal = contrast_db > (d->rx.signal ? SIGNAL_CLOSE_DB : SIGNAL_OPEN_DB);
+    d->rx.contrast_db = contrast_db;
+    if (d->rx.holding && d->rx.marks_n == 0)
+        Set_Filter_Length(d);
 }
 
 void Add_To_Histogram(adaptive_decoder_t *d, float amp)
@@ -767,6 +804,7 @@ void Reset_Rx(adaptive_decoder_t *d)
 }
 
 void Baseband_Sample(adaptive_decoder_t *d, std::complex<float> z);
+void Rewind(adaptive_decoder_t *d);
 
 void Envelope_Sample(adaptive_decoder_t *d, std::complex<float> z)
 {
@@ -779,6 +817,8 @@ void Envelope_Sample(adaptive_decoder_t *d, std::complex<float> z)
     }
     if (!d->replay_due) {
         Baseband_Sample(d, z);
+        if (d->rewind_due)
+            Rewind(d);
         return;
     }
     d->replay_due = false;
@@ -787,6 +827,32 @@ void Envelope_Sample(adaptive_decoder_t *d, std::complex<float> z)
     nco_crcf_set_phase(d->fine, 0.0f);
     for (int i = d->raw_fill; i >= 1; i--)
         Baseband_Sample(d, d->raw_ring[(d->raw_idx - i + REPLAY_LEN) % REPLAY_LEN]);
+}
+
+// Measures the held marks again with the filter the learnt speed gives:
+// the levels and the timing stay, the decisions start afresh where the
+// first held mark began, and the audio since is read once more.
+void Rewind(adaptive_decoder_t *d)
+{
+    d->rewind_due = false;
+    const int64_t back = d->env_n - (d->rx.held[0].start - REWIND_MARGIN);
+    d->env_n -= back;
+    rx_state_t &rx = d->rx;
+    rx.raw_mark = rx.mark = false;
+    rx.pending = -1;
+    rx.run_start = d->env_n;
+    rx.run_extreme = rx.pending_extreme = 0.0;
+    rx.char_n = 0;
+    rx.char_overflow = false;
+    rx.held_n = 0;
+    rx.holding = false;
+    std::fill(std::begin(rx.sum_ring), std::end(rx.sum_ring), std::complex<float>());
+    rx.sum = 0;
+    rx.sum_age = 0;
+    d->rewinding = true;
+    for (int64_t i = back; i >= 1; i--)
+        Baseband_Sample(d, d->raw_ring[(d->raw_idx - i + REPLAY_LEN) % REPLAY_LEN]);
+    d->rewinding = false;
 }
 
 void Baseband_Sample(adaptive_decoder_t *d, std::complex<float> z)
