@@ -88,6 +88,7 @@ constexpr double PAUSE_SECONDS = 5.0;     // unless word gaps are longer still
 
 constexpr int MARK_HISTORY = 20;
 constexpr int SPEED_JUMP_MARKS = 8;
+constexpr int SPEED_JUMP_SINGLES = 5;
 constexpr double UNIT_FOLLOW = 0.15;   // per element learnt
 constexpr double UNIT_FOLLOW_HOLDING = 0.5;
 constexpr double LEARN_MARK_LEVEL = 0.8;   // a mark that rose this high
@@ -146,6 +147,7 @@ struct rx_state_t {
     double spaces[SPACE_HISTORY];
     int32_t spaces_n, spaces_idx;
     int64_t spaces_learnt;
+    int32_t single_run;  // characters in a row of one mark each
     int32_t same_class;  // marks in a row on one side of the dot/dash split
     bool last_dash;
 
@@ -429,6 +431,8 @@ uint32_t Code_Of(const adaptive_decoder_t *d, int first, int last, int flip, int
     return code;
 }
 
+void Follow_Speed_Jump(adaptive_decoder_t *d);
+
 bool Is_Character(const char *text)
 {
     return strcmp(text, "*") != 0 && strcmp(text, " ") != 0;
@@ -488,6 +492,13 @@ void Emit_Character(adaptive_decoder_t *d)
     // The table's empty code is nothing to print.
     if (!mended && strcmp(text, " ") != 0)
         Push_Text(d, text, d->rx.char_start, d->rx.char_end);
+    // A run of one-element characters is what a sender who slowed down
+    // much looks like through gaps learnt at his old speed.
+    d->rx.single_run = n == 1 ? d->rx.single_run + 1 : 0;
+    if (d->rx.single_run >= SPEED_JUMP_SINGLES && d->rx.marks_n >= SPEED_JUMP_MARKS) {
+        d->rx.single_run = 0;
+        Follow_Speed_Jump(d);
+    }
     d->rx.char_n = 0;
     d->rx.char_overflow = false;
     d->rx.last_was_char = true;
