@@ -11,6 +11,7 @@
 #include "cat/serial.h"
 #include "core/shared.h"
 #include "core/startup.h"
+#include "decoder/receive.h"
 #include "display/waterfall.h"
 
 namespace {
@@ -123,6 +124,7 @@ int Tune_Tcvr(double x)
     if (new_hz > MAX_BCD_FREQ)
         new_hz = MAX_BCD_FREQ;
     Show_Rx_Freq(static_cast<int32_t>(new_hz));
+    Retune_Decoder();
     return 1;
 }
 

@@ -44,7 +44,8 @@ enum : int32_t {
     RCCONFIG_OK = 0x1000,
     MARK_TONE = 0x2000,
     SPACE_TONE = 0x4000,
-    CAT_SETUP = 0x8000
+    CAT_SETUP = 0x8000,
+    ADAPTIVE_TRACE = 0x10000  // the scope trace is the adaptive decoder's, with its threshold
 };
 
 // Long enough for any real home directory; longer paths are cut, never overrun.

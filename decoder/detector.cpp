@@ -295,6 +295,17 @@ int Set_Detector_Lookahead(int32_t fragments)
     return 1;
 }
 
+int Add_Trace_Point(int32_t v, int32_t thld)
+{
+    if (scope_data == nullptr && scope_width >= 1 &&
+        !mem_alloc(&scope_data, sizeof(scope_point_t) * static_cast<size_t>(scope_width)))
+        return 0;
+    rc_data.det_thld = thld;
+    if (isFlagClear(HOLD_SCOPE))
+        Add_Scope_Point(v);
+    return 1;
+}
+
 int Get_Fragment(void)
 {
     if (scope_data == nullptr && scope_width >= 1 &&

@@ -20,6 +20,11 @@ extern int32_t scope_height;
 int Initialize_Detector(void);
 int Get_Fragment(void);
 
+// One point of the scope trace from another engine's step, in pixels above
+// the trace's bottom, with the height of its threshold line: advanced and
+// held as the detector's own trace. 0 when the trace cannot be allocated.
+int Add_Trace_Point(int32_t v, int32_t thld);
+
 // For a decoder that has its audio ahead of it (velkador-decode): read up to
 // fragments fragments ahead and measure them together, which gives the very
 // same levels faster. The window keeps 1 (none), which Initialize_Detector

@@ -20,7 +20,7 @@ constexpr int32_t OFFLINE_LOOKAHEAD = 8;
 
 }  // namespace
 
-int Setup_Offline_Decoder(const offline_settings_t &s, char *mesg, size_t len)
+int Round_Offline_Tone(const offline_settings_t &s, int32_t *tone_hz, char *mesg, size_t len)
 {
     rc_data.dsp_rate = OFFLINE_DSP_RATE;
     rc_data.tone_freq = s.tone_hz;
@@ -30,6 +30,15 @@ int Setup_Offline_Decoder(const offline_settings_t &s, char *mesg, size_t len)
                  OFFLINE_DSP_RATE);
         return 0;
     }
+    *tone_hz = rc_data.tone_freq;
+    return 1;
+}
+
+int Setup_Offline_Decoder(const offline_settings_t &s, char *mesg, size_t len)
+{
+    int32_t tone_hz = 0;
+    if (!Round_Offline_Tone(s, &tone_hz, mesg, len))
+        return 0;
     rc_data.det_squelch = s.squelch;
     rc_data.det_ratio = s.ratio;
     Show_Speed_Without_Window(s.min_wpm, s.max_wpm, s.wpm);

@@ -24,6 +24,11 @@ struct offline_settings_t {
 // to it, so that the tone is rounded as the window rounds it.
 constexpr int32_t OFFLINE_DSP_RATE = 48000;
 
+// The Input Tone as the set-up below rounds it (through rc_data's timing),
+// for an engine that must hear the same tone as the window. 1 with it in
+// *tone_hz; 0 with the reason in mesg.
+int Round_Offline_Tone(const offline_settings_t &settings, int32_t *tone_hz, char *mesg, size_t len);
+
 // Sets rc_data, the sample buffer, the detector and the speed shown for
 // settings at OFFLINE_DSP_RATE, with the timing derived for the window's
 // 511-pixel waterfall. 1 on success; 0 with the reason in mesg.

@@ -20,6 +20,11 @@ void On_Speed_Adjustment_Changed(GtkAdjustment *adjustment, gpointer)
     Set_Unit_From_Wpm(static_cast<int32_t>(std::lround(gtk_adjustment_get_value(adjustment))));
 }
 
+// Set while another engine shows its speed on the button; the classic
+// speed and range it replaced, to be put back.
+bool engine_speed = false;
+double classic_wpm = 0.0, classic_min_wpm = 0.0, classic_max_wpm = 0.0;
+
 // Words per minute and unit in fragments convert by the same formula:
 // a fragment is 2 / tone_freq s and a dot 1.2 / W s.
 int32_t Unit_To_Wpm(int32_t unit)
@@ -78,8 +83,37 @@ int32_t Shown_Speed(void)
     return 0;
 }
 
+void Begin_Engine_Speed(int32_t min_wpm, int32_t max_wpm)
+{
+    if (engine_speed || speed == nullptr)
+        return;
+    GtkSpinButton *button = GTK_SPIN_BUTTON(speed);
+    classic_wpm = gtk_spin_button_get_value(button);
+    gtk_spin_button_get_range(button, &classic_min_wpm, &classic_max_wpm);
+    engine_speed = true;
+    gtk_spin_button_set_range(button, min_wpm, max_wpm);
+}
+
+void Show_Engine_Speed(int32_t wpm)
+{
+    if (engine_speed)
+        gtk_spin_button_set_value(GTK_SPIN_BUTTON(speed), wpm);
+}
+
+void End_Engine_Speed(void)
+{
+    if (!engine_speed)
+        return;
+    GtkSpinButton *button = GTK_SPIN_BUTTON(speed);
+    gtk_spin_button_set_range(button, classic_min_wpm, classic_max_wpm);
+    gtk_spin_button_set_value(button, classic_wpm);
+    engine_speed = false;
+}
+
 void on_wpm_spinbutton_value_changed(GtkSpinButton *button, gpointer)
 {
+    if (engine_speed)
+        return;
     Set_Unit_From_Wpm(gtk_spin_button_get_value_as_int(button));
 }
 

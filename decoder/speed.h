@@ -20,6 +20,15 @@ void Show_Speed_Without_Window(int32_t min_wpm, int32_t max_wpm, int32_t wpm);
 // The speed shown: on the speed button, else in the adjustment; 0 for none.
 int32_t Shown_Speed(void);
 
+// Another engine's speed on the speed button: from Begin_Engine_Speed to
+// End_Engine_Speed the button spans min_wpm .. max_wpm, shows what
+// Show_Engine_Speed gives, and leaves unit_elem alone; End puts back the
+// range and the speed it showed before, so the classic decoder resumes
+// where it was.
+void Begin_Engine_Speed(int32_t min_wpm, int32_t max_wpm);
+void Show_Engine_Speed(int32_t wpm);
+void End_Engine_Speed(void);
+
 VELKADOR_HANDLER void on_wpm_spinbutton_value_changed(GtkSpinButton *, gpointer);
 VELKADOR_HANDLER void on_auto_checkbutton_toggled(GtkToggleButton *, gpointer);
 

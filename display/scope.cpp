@@ -58,7 +58,10 @@ void Display_Scope(cairo_t *cr)
         Paint_Background(cr);
         return;
     }
-    if (isFlagSet(DISPLAY_RATIO) || isFlagSet(DISPLAY_LEVEL))
+    // The adaptive decoder's envelope means little without the threshold
+    // it is decided against.
+    if (isFlagSet(DISPLAY_RATIO) || isFlagSet(DISPLAY_LEVEL) ||
+        (isFlagSet(DISPLAY_SIGNAL) && isFlagSet(ADAPTIVE_TRACE)))
         Display_Detector(cr, scope_data);
     else if (isFlagSet(DISPLAY_SIGNAL))
         Display_Signal(cr, scope_data);

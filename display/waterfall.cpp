@@ -208,6 +208,11 @@ int Waterfall_Configure_Event(int width, int height)
 
 gboolean on_waterfall_drawingarea_configure_event(GtkWidget *, GdkEventConfigure *event, gpointer)
 {
+    // The area is told of every new layout of the window, also when only
+    // another widget changed (a line of text wrapping, a wider label): at
+    // the same size the picture and the FFT carry on.
+    if (wfall_pixbuf != nullptr && event->width == wfall_width && event->height == wfall_height)
+        return TRUE;
     Waterfall_Configure_Event(event->width, event->height);
     return TRUE;
 }

@@ -1,5 +1,5 @@
-// tests/test_cwgen.cpp - the CW generator: its timing, noise level, key
-// edges, second signal and text parsing in-process, and the command-line
+// tests/test_cwgen.cpp - the CW generator: its timing, noise level and band,
+// key edges, second signal and text parsing in-process, and the command-line
 // tool as a real process (options, errors, output, a closed pipe).
 #include <gtest/gtest.h>
 
@@ -114,6 +114,38 @@ TEST(CwGenerator, NoiseMatchesSnrIn2500Hz)
     }
 }
 
+// Noise alone at a level, behind a 300..2800 Hz filter: its RMS as asked,
+// and outside the band at least 20 dB below its density inside (the edges
+// give about 38 dB at 100 Hz and 26 dB at 6 kHz). Each density averages 21
+// DFT bins 2 Hz apart, good to about 1 dB.
+TEST(CwGenerator, NoiseAloneAtItsLevelInItsBand)
+{
+    Cw_Params p;
+    p.noise_at_level = true;
+    p.noise_dbfs = -20.0;
+    p.band_low_hz = 300.0;
+    p.band_high_hz = 2800.0;
+    p.lead_ms = 0.0;
+    p.trail_ms = 1000.0;
+    p.seed = 5;
+    std::vector<int16_t> audio = Generate(p, "");
+    ASSERT_EQ(audio.size(), 2u * 48000u);
+    double sum = 0.0;
+    for (size_t i = 0; i < audio.size(); i += 2)
+        sum += static_cast<double>(audio[i]) * audio[i];
+    EXPECT_NEAR(10.0 * std::log10(sum / 48000.0 / (32767.0 * 32767.0)), -20.0, 0.2) << "seed " << p.seed;
+
+    auto density = [&audio](double centre_hz) {
+        double power = 0.0;
+        for (int k = -10; k <= 10; k++)
+            power += Tone_Power(audio, centre_hz + 2.0 * k, 48000, 0, 48000);
+        return 10.0 * std::log10(power / 21.0);
+    };
+    const double inside = density(1500.0);
+    EXPECT_LT(density(100.0), inside - 20.0) << "seed " << p.seed;
+    EXPECT_LT(density(6000.0), inside - 20.0) << "seed " << p.seed;
+}
+
 TEST(CwGenerator, RaisedCosineEdgesKeepTheTiming)
 {
     Cw_Params p;
@@ -207,7 +239,9 @@ TEST(CwGeneratorTool, ReportsBadOptionsAndText)
         {"--wpm fast E", "--wpm: not a number"}, {"--wpm 0 E", "speed"}, {"--tone 30000 E", "tone"},
         {"--format mp3 E", "--format"}, {"--snr 20 --level 2 E", "level"}, {"--seed -1 E", "--seed"},
         {"'E%'", "cannot send '%'"}, {"--second-text '#' E", "second text"}, {"-o /nonexistent/x.raw E", "/nonexistent"},
-        {"--bogus E", "unrecognized"}};
+        {"--bogus E", "unrecognized"}, {"--band 300 --snr 0 E", "--band: not LOW:HIGH"},
+        {"--band 900:300 --snr 0 E", "noise band"}, {"--noise-only 5 E", "sends no text"},
+        {"--noise-only 5", "needs --snr or --noise-level"}, {"--noise-level 3 E", "noise level"}};
     for (const auto &c : cases) {
         Run_Result r = Run_Tool(std::string(c.args) + " 2>&1 >/dev/null");
         EXPECT_NE(r.status, 0) << c.args;

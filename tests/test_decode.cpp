@@ -232,6 +232,11 @@ TEST(Decode, TimestampsMatchTheFirstElementOfEachLine)
         pos = eol + 1;
     }
     EXPECT_EQ(pos, r.out.size()) << "two lines only: " << r.out;
+
+    // The classic engine, named, is the default one.
+    Process_Result classic = Decode({"--engine=classic", "--timestamps", path});
+    EXPECT_EQ(classic.exit_status, 0) << classic.err;
+    EXPECT_EQ(classic.out, r.out);
 }
 
 TEST(Decode, UnreadableInputsExitOneNamingTheInput)
@@ -290,7 +295,7 @@ TEST(Decode, BadOptionsAndImpossibleSettingsExitTwo)
         {{"--ratio=2x", wav}, "--ratio must be a number"},
         {{"--channel=middle", wav}, "--channel must be left or right, not 'middle'"},
         {{"--rate=44100", wav}, "--rate and --channels are for raw standard input"},
-        {{"--engine=nosuch", wav}, "no decoding engine 'nosuch'"},
+        {{"--engine=nosuch", wav}, "no decoding engine 'nosuch' (there is: classic, adaptive)"},
         {{"--bogus", wav}, "unknown option '--bogus'"},
         {{"--wpm"}, "option '--wpm' needs a value"},
         {{}, "no input given"},

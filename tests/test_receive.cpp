@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <functional>
 #include <string>
 #include <vector>
@@ -15,7 +16,9 @@
 #include "core/shared.h"
 #include "core/startup.h"
 #include "cwgen.h"
+#include "decoder/adaptive.h"
 #include "decoder/detector.h"
+#include "decoder/receive.h"
 #include "display/waterfall.h"
 #include "sound/capture.h"
 #include "support/alsa_env.h"
@@ -69,6 +72,34 @@ GtkToggleButton *Receive_Button(void)
     return GTK_TOGGLE_BUTTON(Builder_Get_Object(main_builder, "receive_togglebutton"));
 }
 
+void Choose_Decoder(const char *id)
+{
+    ASSERT_TRUE(gtk_combo_box_set_active_id(GTK_COMBO_BOX(Builder_Get_Object(main_builder, "decoder_combobox")), id));
+}
+
+bool Sensitive(const char *id)
+{
+    return gtk_widget_get_sensitive(Builder_Get_Object(main_builder, id));
+}
+
+// Characters to change to turn a into b.
+size_t Edit_Distance(const std::string &a, const std::string &b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); j++)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); i++) {
+        size_t diag = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); j++) {
+            size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diag = up;
+        }
+    }
+    return row[b.size()];
+}
+
 class Receive : public ::testing::Test {
 protected:
     Alsa_Test_Env env;
@@ -82,10 +113,10 @@ protected:
         ASSERT_EQ(mkdir((env.home + "/.velkador").c_str(), 0755), 0);
     }
 
-    void Write_Config(const std::string &card, const std::string &cap_src = "Capture")
+    void Write_Config(const std::string &card, const std::string &cap_src = "Capture", int rate = 48000)
     {
         Write_Text_File(env.home + "/.velkador/velkadorrc",
-                        "# test receiver\n" + card + "\n48000\nFRONT_LEFT\n" + cap_src +
+                        "# test receiver\n" + card + "\n" + std::to_string(rate) + "\nFRONT_LEFT\n" + cap_src +
                             "\nCapture\n50\n40\n10\n20\n/dev/null\nNONE\n0\n800\n");
     }
 
@@ -175,6 +206,92 @@ TEST_F(Receive, DecodesAKnownQsoIntoTheTextViewWithItsWaterfallTrace)
     EXPECT_GT(near / (2 * rows), 40) << "mean red+green beside the tone";
     EXPECT_LT(far / far_pixels, 10) << "mean red+green away from the tone";
     Save_Screenshot("receive-decoding.png");
+}
+
+TEST_F(Receive, TheAdaptiveDecoderCopiesAKnownQsoIntoTheTextView)
+{
+    Write_Config(env.device);
+    Write_Audio(QSO, 20.0);
+    Start_Program();
+    ASSERT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY)) << Error_Dialog_Text();
+    Choose_Decoder(DECODER_ADAPTIVE_ID);
+
+    gtk_toggle_button_set_active(Receive_Button(), TRUE);
+    // It finds the speed within the first characters: the end of the QSO
+    // must be copied whole.
+    const std::string ending = "NAME PETER QTH BERLIN 73 <SK>";
+    Receive_Until([&] { return Normalised(Rx_Text()).find(ending) != std::string::npos; }, 120000);
+    const std::string expected = Normalised(QSO), got = Normalised(Rx_Text());
+    EXPECT_NE(got.find(ending), std::string::npos) << got;
+    printf("adaptive decoder in the window: %zu of %zu characters wrong\n", Edit_Distance(got, expected),
+           expected.size());
+    EXPECT_EQ(error_dialog, nullptr) << Error_Dialog_Text();
+    Save_Screenshot("receive-adaptive.png");
+}
+
+TEST_F(Receive, ChoosingTheDecoderDuringReceptionSwapsItsControls)
+{
+    Write_Config(env.device);
+    Write_Audio("VVV VVV " + std::string(QSO), 20.0);
+    Start_Program();
+    ASSERT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY));
+    // A classic speed the adaptive decoder would not show on this signal.
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(speed), 15);
+    const int32_t classic_unit = rc_data.unit_elem;
+    ASSERT_EQ(classic_unit, 32);
+
+    gtk_toggle_button_set_active(Receive_Button(), TRUE);
+    ASSERT_TRUE(Iterate_Until([] { return !Rx_Text().empty(); }, 60000));
+    Choose_Decoder(DECODER_ADAPTIVE_ID);
+    for (const char *id : {"squelch_spinbutton", "ratio_spinbutton", "auto_checkbutton", "wpm_spinbutton",
+                           "level_radiobutton", "ratio_radiobutton"})
+        EXPECT_FALSE(Sensitive(id)) << id;
+    EXPECT_TRUE(Sensitive("signal_radiobutton"));
+    // A whole trace and speed from the adaptive decoder.
+    Clear_Flag(DRAW_SCOPE);
+    ASSERT_TRUE(Iterate_Until([] { return isFlagSet(DRAW_SCOPE); }, 60000));
+    EXPECT_TRUE(isFlagSet(ADAPTIVE_TRACE));
+    const int shown = gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(speed));
+    EXPECT_NE(shown, 15);
+    EXPECT_GE(shown, ADAPTIVE_MIN_WPM);
+    EXPECT_LE(shown, ADAPTIVE_MAX_WPM);
+    EXPECT_EQ(rc_data.unit_elem, classic_unit) << "the classic unit stays as it was";
+
+    // Back to Classic: the controls and the classic speed return, and the
+    // classic decoder prints again.
+    Choose_Decoder(DECODER_CLASSIC_ID);
+    for (const char *id : {"squelch_spinbutton", "ratio_spinbutton", "auto_checkbutton", "wpm_spinbutton",
+                           "level_radiobutton", "ratio_radiobutton"})
+        EXPECT_TRUE(Sensitive(id)) << id;
+    EXPECT_TRUE(isFlagClear(ADAPTIVE_TRACE));
+    EXPECT_EQ(gtk_spin_button_get_value_as_int(GTK_SPIN_BUTTON(speed)), 15);
+    EXPECT_EQ(rc_data.unit_elem, classic_unit);
+    double lower = 0.0, upper = 0.0;
+    gtk_spin_button_get_range(GTK_SPIN_BUTTON(speed), &lower, &upper);
+    EXPECT_EQ(lower, 10.0);
+    EXPECT_EQ(upper, 40.0);
+    gtk_spin_button_set_value(GTK_SPIN_BUTTON(speed), 20);
+    const size_t before = Rx_Text().size();
+    EXPECT_TRUE(Receive_Until([&] { return Rx_Text().size() >= before + 10; }, 60000)) << Rx_Text();
+}
+
+TEST_F(Receive, AnAdaptiveDecoderThatCannotRunIsReportedAndClassicGoesOn)
+{
+    Write_Config(env.device, "Capture", 2 * ADAPTIVE_MAX_RATE);
+    Write_Audio("E", 20.0);
+    Start_Program();
+    ASSERT_TRUE(isFlagSet(RCCONFIG_OK | DETECTOR_READY)) << Error_Dialog_Text();
+    Choose_Decoder(DECODER_ADAPTIVE_ID);
+    EXPECT_FALSE(Sensitive("squelch_spinbutton"));
+
+    gtk_toggle_button_set_active(Receive_Button(), TRUE);
+    EXPECT_EQ(Error_Dialog_Text().rfind("The adaptive decoder cannot run: sample rate 768000 Hz", 0), 0u)
+        << Error_Dialog_Text();
+    GtkComboBox *choice = GTK_COMBO_BOX(Builder_Get_Object(main_builder, "decoder_combobox"));
+    EXPECT_STREQ(gtk_combo_box_get_active_id(choice), DECODER_CLASSIC_ID);
+    EXPECT_TRUE(Sensitive("squelch_spinbutton"));
+    EXPECT_NE(pcm_handle, nullptr) << "reception goes on with the classic decoder";
+    gtk_toggle_button_set_active(Receive_Button(), FALSE);
 }
 
 TEST_F(Receive, StopAndStartAgainResumes)

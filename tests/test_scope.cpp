@@ -113,6 +113,15 @@ TEST_F(Scope_Paint, TheSignalTraceHasNoThresholdLine)
     EXPECT_EQ(Count_Colour(Is_Trace), 0);
 }
 
+TEST_F(Scope_Paint, TheAdaptiveDecodersSignalTraceCarriesItsThreshold)
+{
+    flags = DISPLAY_SIGNAL | DRAW_SCOPE | ADAPTIVE_TRACE;
+    rc_data.det_thld = 30;
+    Display_Scope(cr);
+    EXPECT_TRUE(Row_Has_White(scope_height - 30));
+    EXPECT_GT(Count_Colour(Is_Trace), scope_width / 2);
+}
+
 TEST_F(Scope_Paint, AHeldTraceIsNotPaintedButConsumed)
 {
     flags = HOLD_SCOPE | DRAW_SCOPE;

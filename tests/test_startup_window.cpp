@@ -81,6 +81,7 @@ const Binding bindings[] = {
     {"waterfall_drawingarea", "draw", "on_waterfall_drawingarea_draw", false},
     {"waterfall_drawingarea", "configure-event", "on_waterfall_drawingarea_configure_event", false},
     {"receiver_combobox", "changed", "on_receiver_combobox_changed", false},
+    {"decoder_combobox", "changed", "on_decoder_combobox_changed", false},
     {"frequency_spinbutton", "value-changed", "on_frequency_spinbutton_value_changed", false},
     {"frequency_spinbutton", "scroll-event", "on_frequency_spinbutton_scroll_event", false},
     {"waterfall_drawingarea", "button-press-event", "on_waterfall_drawingarea_button_press_event", false},

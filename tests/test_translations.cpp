@@ -149,6 +149,16 @@ TEST(GermanWindow, LabelsDialogAndRigSelectorUnderLanguageDe)
     gtk_combo_box_set_active(GTK_COMBO_BOX(receiver_combobox), 0);
     EXPECT_EQ(rc_data.tcvr_type, TCVR_NONE);
     EXPECT_TRUE(isFlagClear(ENABLE_CAT));
+
+    // So must the decoder's entries.
+    GtkComboBox *decoder = GTK_COMBO_BOX(Builder_Get_Object(main_builder, "decoder_combobox"));
+    gchar *classic = gtk_combo_box_text_get_active_text(GTK_COMBO_BOX_TEXT(decoder));
+    EXPECT_STREQ(classic, "Klassisch");
+    g_free(classic);
+    gtk_combo_box_set_active(decoder, 1);
+    EXPECT_FALSE(gtk_widget_get_sensitive(squelch));
+    gtk_combo_box_set_active(decoder, 0);
+    EXPECT_TRUE(gtk_widget_get_sensitive(squelch));
 }
 
 // Under a German locale the C library reads "100.5" as 100; the file's

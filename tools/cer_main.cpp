@@ -26,7 +26,7 @@ namespace {
 constexpr const char *PROG = "velkador-cer";
 
 struct Options {
-    std::string engine = "receiver";
+    std::string engine = "classic";
     bool speed_given = true;
     int snr_low = -10, snr_high = 20, snr_step = 2;
     std::vector<int> wpms = {12, 20, 30, 40};

@@ -1,6 +1,9 @@
 // tools/cwgen.cpp - the CW signal generator: parses text into element
 // patterns, times them (PARIS, weight, Farnsworth gaps, jitter) into key-down
 // stretches, and renders tone with raised-cosine edges plus optional noise.
+// Band-limited noise goes through fourth-order Butterworth edges made of
+// biquads written out here: the generator stays free of libraries, and a
+// seed gives the same audio everywhere.
 #include "cwgen.h"
 
 #include <cmath>
@@ -108,6 +111,57 @@ double Key_Envelope(const Cw_Key &key, double t, double edge_s)
     if (y < edge_s)
         fall = 0.5 - 0.5 * std::cos(PI * y / edge_s);
     return rise * fall;
+}
+
+// A second-order Butterworth section (bilinear transform, prewarped), high-
+// or low-pass at cut_hz with quality q; two with the Q of a fourth-order
+// Butterworth make its edge.
+void Design_Section(double *c, bool high_pass, double cut_hz, double q, int32_t rate)
+{
+    const double w = 2.0 * PI * cut_hz / rate;
+    const double alpha = std::sin(w) / (2.0 * q);
+    const double cw = std::cos(w);
+    const double a0 = 1.0 + alpha;
+    const double b1 = high_pass ? -(1.0 + cw) : 1.0 - cw;
+    c[0] = (high_pass ? (1.0 + cw) / 2.0 : (1.0 - cw) / 2.0) / a0;
+    c[1] = b1 / a0;
+    c[2] = c[0];
+    c[3] = -2.0 * cw / a0;
+    c[4] = (1.0 - alpha) / a0;
+}
+
+double Shape_Noise(Cw_Stream &s, double x)
+{
+    for (int k = 0; k < s.band_sections; k++) {
+        const double *c = s.band_coef[k];
+        double *z = s.band_state[k];
+        const double y = c[0] * x + z[0];
+        z[0] = c[1] * x - c[3] * y + z[1];
+        z[1] = c[2] * x - c[4] * y;
+        x = y;
+    }
+    return x;
+}
+
+// Sets up the band's sections; the power gain they give white noise, from
+// the energy of their impulse response (one second is ample above 50 Hz).
+double Setup_Band(Cw_Stream &s, const Cw_Params &p)
+{
+    s.band_sections = 0;
+    if (p.band_low_hz <= 0.0 && p.band_high_hz <= 0.0)
+        return 1.0;
+    const double q[2] = {0.54119610014619698, 1.3065629648763766};
+    for (int k = 0; k < 2; k++) {
+        Design_Section(s.band_coef[s.band_sections++], true, p.band_low_hz, q[k], p.rate);
+        Design_Section(s.band_coef[s.band_sections++], false, p.band_high_hz, q[k], p.rate);
+    }
+    double energy = 0.0;
+    for (int32_t i = 0; i < p.rate; i++) {
+        const double h = Shape_Noise(s, i == 0 ? 1.0 : 0.0);
+        energy += h * h;
+    }
+    memset(s.band_state, 0, sizeof(s.band_state));
+    return energy;
 }
 
 double Signal_Envelope(Cw_Stream &stream, int k, double t)
@@ -227,6 +281,11 @@ int Cw_Check_Params(const Cw_Params &p, std::string &error)
         return bad("level must be above 0 and at most 1");
     if (p.noise && !(p.snr_db >= -40.0 && p.snr_db <= 100.0))
         return bad("SNR must be -40 to 100 dB");
+    if (p.noise_at_level && !(p.noise_dbfs >= -120.0 && p.noise_dbfs <= 0.0))
+        return bad("noise level must be -120 to 0 dBFS");
+    if ((p.band_low_hz != 0.0 || p.band_high_hz != 0.0) &&
+        !(p.band_low_hz >= 10.0 && p.band_high_hz > p.band_low_hz && p.band_high_hz < 0.45 * p.rate))
+        return bad("noise band must be LOW:HIGH with 10 <= LOW < HIGH < 0.45 x the sample rate");
     if (!(p.lead_ms >= 0.0 && p.lead_ms <= 3600e3) || !(p.trail_ms >= 0.0 && p.trail_ms <= 3600e3))
         return bad("leading and trailing silence must be 0 to 3600000 ms");
     if (!p.second_text.empty()) {
@@ -329,16 +388,22 @@ int Cw_Begin(Cw_Stream &s, const Cw_Params &p, const std::string &text, std::str
 
     // SNR: keyed-down tone power (amplitude^2 / 2) over the noise power that
     // falls in 2500 Hz; white noise spreads its variance over rate / 2 Hz.
-    double sigma = 0.0;
-    if (p.noise) {
+    // sigma is that of the white noise before the band; shaped is after it.
+    const double band_gain = Setup_Band(s, p);
+    double sigma = 0.0, shaped = 0.0;
+    if (p.noise_at_level) {
+        shaped = std::pow(10.0, p.noise_dbfs / 20.0);
+        sigma = shaped / std::sqrt(band_gain);
+    } else if (p.noise) {
         double tone_power = p.level * p.level / 2.0;
         double noise_in_band = tone_power / std::pow(10.0, p.snr_db / 10.0);
         sigma = std::sqrt(noise_in_band * (p.rate / 2.0) / 2500.0);
+        shaped = s.band_sections > 0 ? sigma * std::sqrt(band_gain) : sigma;
     }
     // Keep the mix, with noise peaks of four deviations, below full scale:
     // everything is scaled alike, so the SNR stays as asked.
-    double peak = amp[0] + amp[1] + 4.0 * sigma;
-    double scale = peak > 0.98 ? 0.98 / peak : 1.0;
+    double peak = amp[0] + amp[1] + 4.0 * shaped;
+    double scale = peak > 0.98 && !p.noise_at_level ? 0.98 / peak : 1.0;
     s.amplitude[0] = amp[0] * scale;
     s.amplitude[1] = amp[1] * scale;
     s.noise_sigma = sigma * scale;
@@ -362,7 +427,9 @@ size_t Cw_Render(Cw_Stream &s, int16_t *out, size_t max_frames)
                 v += s.amplitude[k] * env * std::sin(2.0 * PI * (cycles - std::floor(cycles)));
             }
         }
-        if (s.noise_sigma > 0.0)
+        if (s.noise_sigma > 0.0 && s.band_sections > 0)
+            v += Shape_Noise(s, s.noise_sigma * Gauss(s.rng_state, s.have_spare, s.spare_gauss));
+        else if (s.noise_sigma > 0.0)
             v += s.noise_sigma * Gauss(s.rng_state, s.have_spare, s.spare_gauss);
         double scaled = std::lround(v * 32767.0);
         if (scaled > 32767.0)

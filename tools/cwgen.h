@@ -1,6 +1,7 @@
 // tools/cwgen.h - the CW signal generator: text in, keyed tone out as
 // interleaved 16-bit stereo frames (both channels alike), with optional hand
-// keying jitter, white noise at a set SNR and a second signal.
+// keying jitter, noise (white, or band-limited as behind a receiver's filter)
+// at a set SNR or level, and a second signal.
 // Used by velkador-cwgen and, in-process, by the tests and benchmarks.
 #ifndef VELKADOR_TOOLS_CWGEN_H
 #define VELKADOR_TOOLS_CWGEN_H
@@ -21,6 +22,13 @@ struct Cw_Params {
     double jitter = 0.0;           // std deviation of every element and gap, in units
     bool noise = false;
     double snr_db = 20.0;          // keyed-down tone power / noise power in 2500 Hz
+    bool noise_at_level = false;   // the noise's level set by noise_dbfs instead of
+                                   // snr_db; the mix is then not scaled down, so
+                                   // loud noise clips as it would at a sound card
+    double noise_dbfs = -20.0;     // RMS of the noise, dB of full scale
+    double band_low_hz = 0.0;      // the noise band-limited to low .. high (fourth-
+    double band_high_hz = 0.0;     // order edges); 0 and 0: white. Within the band
+                                   // its density is that of white noise at snr_db
     double edge_ms = 5.0;          // raised-cosine rise and fall time
     double level = 0.5;            // tone peak amplitude, fraction of full scale
     uint64_t seed = 1;             // jitter and noise
@@ -47,6 +55,9 @@ struct Cw_Stream {
     double tone_hz[2] = {0.0, 0.0};
     double amplitude[2] = {0.0, 0.0};  // after the headroom scaling, full scale 1.0
     double noise_sigma = 0.0;          // std deviation, full scale 1.0; 0 for none
+    int band_sections = 0;             // biquads shaping the noise; 0: white
+    double band_coef[4][5] = {};       // b0 b1 b2 a1 a2 of each
+    double band_state[4][2] = {};      // transposed direct form II
     std::vector<Cw_Key> keys[2];
     size_t key_pos[2] = {0, 0};
     uint64_t rng_state = 0;

@@ -40,6 +40,12 @@ const char *const USAGE =
     "      --snr DB           add white noise; DB is the keyed-down tone power\n"
     "                         (amplitude^2 / 2) against the noise power within a\n"
     "                         2500 Hz bandwidth\n"
+    "      --noise-level DBFS add noise of this RMS level in dB of full scale\n"
+    "                         instead (not scaled down: -6 and louder clips)\n"
+    "      --band LOW:HIGH    band-limit the noise to LOW..HIGH Hz, as behind a\n"
+    "                         receiver's filter (fourth-order edges); within the\n"
+    "                         band the --snr density stays as it is\n"
+    "      --noise-only S     no text: S seconds of noise alone\n"
     "      --edge MS          raised-cosine rise and fall time (5)\n"
     "      --level L          tone peak amplitude, 0 < L <= 1 of full scale (0.5);\n"
     "                         with noise the whole mix is scaled down to stay\n"
@@ -71,7 +77,10 @@ enum {
     OPT_SECOND_TONE,
     OPT_SECOND_LEVEL,
     OPT_SECOND_WPM,
-    OPT_END_WPM
+    OPT_END_WPM,
+    OPT_NOISE_LEVEL,
+    OPT_BAND,
+    OPT_NOISE_ONLY
 };
 
 const struct option long_options[] = {
@@ -95,6 +104,9 @@ const struct option long_options[] = {
     {"second-tone", required_argument, nullptr, OPT_SECOND_TONE},
     {"second-level", required_argument, nullptr, OPT_SECOND_LEVEL},
     {"second-wpm", required_argument, nullptr, OPT_SECOND_WPM},
+    {"noise-level", required_argument, nullptr, OPT_NOISE_LEVEL},
+    {"band", required_argument, nullptr, OPT_BAND},
+    {"noise-only", required_argument, nullptr, OPT_NOISE_ONLY},
     {"help", no_argument, nullptr, 'h'},
     {nullptr, 0, nullptr, 0}};
 
@@ -163,6 +175,7 @@ int Run(int argc, char *argv[])
     std::string format;
     bool realtime = false;
     double value = 0.0;
+    double noise_only_s = -1.0;
 
     int opt;
     while ((opt = getopt_long(argc, argv, "w:F:f:r:o:t:h", long_options, nullptr)) != -1) {
@@ -194,9 +207,19 @@ int Run(int argc, char *argv[])
             if (!Parse_Seed(optarg, params.seed))
                 return 0;
             break;
+        case OPT_BAND: {
+            char *colon = nullptr, *end = nullptr;
+            params.band_low_hz = strtod(optarg, &colon);
+            if (colon != optarg && *colon == ':')
+                params.band_high_hz = strtod(colon + 1, &end);
+            if (end == nullptr || end == colon + 1 || *end != '\0')
+                return Fail(std::string("--band: not LOW:HIGH in Hz: '") + optarg + "'");
+            break;
+        }
         case 'w': case 'F': case 'f': case 'r': case OPT_WEIGHT: case OPT_JITTER: case OPT_SNR:
         case OPT_EDGE: case OPT_LEVEL: case OPT_LEAD: case OPT_TRAIL: case OPT_SECOND_TONE:
-        case OPT_SECOND_LEVEL: case OPT_SECOND_WPM: case OPT_END_WPM:
+        case OPT_SECOND_LEVEL: case OPT_SECOND_WPM: case OPT_END_WPM: case OPT_NOISE_LEVEL:
+        case OPT_NOISE_ONLY:
             if (!Parse_Number(name, optarg, value))
                 return 0;
             switch (opt) {
@@ -219,6 +242,12 @@ int Run(int argc, char *argv[])
             case OPT_SECOND_TONE: params.second_tone_hz = value; break;
             case OPT_SECOND_LEVEL: params.second_level_db = value; break;
             case OPT_SECOND_WPM: params.second_wpm = value; break;
+            case OPT_NOISE_LEVEL: params.noise_at_level = true; params.noise_dbfs = value; break;
+            case OPT_NOISE_ONLY:
+                if (!(value > 0.0 && value <= 3600.0))
+                    return Fail("--noise-only: must be above 0 and at most 3600 seconds");
+                noise_only_s = value;
+                break;
             default: break;
             }
             break;
@@ -229,7 +258,14 @@ int Run(int argc, char *argv[])
     }
 
     std::string text;
-    if (optind < argc) {
+    if (noise_only_s > 0.0) {
+        if (optind < argc)
+            return Fail("--noise-only sends no text, not '" + std::string(argv[optind]) + "'");
+        if (!params.noise && !params.noise_at_level)
+            return Fail("--noise-only needs --snr or --noise-level");
+        params.lead_ms = 0.0;
+        params.trail_ms = 1000.0 * noise_only_s;
+    } else if (optind < argc) {
         for (int i = optind; i < argc; i++) {
             if (i > optind)
                 text += ' ';

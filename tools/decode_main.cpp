@@ -1,7 +1,8 @@
 // velkador-decode: the receiver's decoder for recordings, pipes and scripts.
-// The text comes from the very detector, decoder and speed tracking that the
-// window runs; only the sample source (sound/recording.h) and the speed shown
-// (an adjustment in place of the speed button) differ.
+// The text comes from the very engines the window runs: the classic detector,
+// decoder and speed tracking (only the sample source, sound/recording.h, and
+// the speed shown, an adjustment in place of the speed button, differ), or
+// the adaptive decoder, fed the same blocks.
 #include <getopt.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
@@ -17,6 +18,7 @@
 
 #include "core/config.h"
 #include "core/shared.h"
+#include "decoder/adaptive.h"
 #include "decoder/morse.h"
 #include "decoder/offline.h"
 #include "decoder/speed.h"
@@ -64,49 +66,122 @@ struct Step_Output {
 // --- Engines --------------------------------------------------------------
 // Every engine the tool offers, and the only place that knows them.
 
-int64_t receiver_fragments = 0;
-int64_t receiver_char_start = 0;  // fragment at which the newest character began
+// The receiver's detector and state machine, fed through the intake.
+int64_t classic_fragments = 0;
+int64_t classic_char_start = 0;  // fragment at which the newest character began
 
-int Receiver_Setup(const offline_settings_t &settings, char *mesg, size_t len)
+int Classic_Setup(const offline_settings_t &settings, char *mesg, size_t len)
 {
-    receiver_fragments = receiver_char_start = 0;
+    classic_fragments = classic_char_start = 0;
     return Setup_Offline_Decoder(settings, mesg, len);
 }
 
 // 1 after a step, 0 at the end of the recording.
-int Receiver_Step(Step_Output &out)
+int Classic_Step(Step_Output &out)
 {
     const int32_t before = Decoder_State();
     out.text[0] = '\0';
     if (!Get_Character(out.text))
         return 0;
-    receiver_fragments++;
+    classic_fragments++;
     if (Offline_Character_Began(before, Decoder_State()))
-        receiver_char_start = receiver_fragments;
+        classic_char_start = classic_fragments;
     const double frag_s = 2.0 / rc_data.tone_freq;
-    out.now_s = static_cast<double>(receiver_fragments) * frag_s;
-    double start = (static_cast<double>(receiver_char_start) - MARK_LAG_UNITS * rc_data.unit_elem) * frag_s;
+    out.now_s = static_cast<double>(classic_fragments) * frag_s;
+    double start = (static_cast<double>(classic_char_start) - MARK_LAG_UNITS * rc_data.unit_elem) * frag_s;
     out.char_start_s = start > 0.0 ? start : 0.0;
     return 1;
 }
 
-int32_t Receiver_Speed(void)
+int32_t Classic_Speed(void)
 {
     return Shown_Speed();
+}
+
+// The adaptive decoder, fed the recording's blocks directly. It needs no
+// tail of silence: Adaptive_Finish completes the last character and word.
+constexpr int32_t ADAPTIVE_BLOCK_FRAMES = 512;  // the window's capture block
+
+adaptive_decoder_t *adaptive = nullptr;
+int16_t adaptive_block[2 * ADAPTIVE_BLOCK_FRAMES];
+bool adaptive_finished = false;
+double adaptive_last_end_s = 0.0;  // end of the newest character's last element
+
+int Adaptive_Setup(const offline_settings_t &settings, char *mesg, size_t len)
+{
+    adaptive_settings_t a;
+    int32_t tone_hz = 0;
+    if (!Round_Offline_Tone(settings, &tone_hz, mesg, len))
+        return 0;
+    a.rate_hz = OFFLINE_DSP_RATE;
+    a.tone_hz = tone_hz;
+    adaptive = Adaptive_Create(a, mesg, len);
+    adaptive_finished = false;
+    adaptive_last_end_s = 0.0;
+    return adaptive != nullptr;
+}
+
+int Adaptive_Step(Step_Output &out)
+{
+    out.text[0] = '\0';
+    adaptive_char_t ch;
+    if (Adaptive_Next(adaptive, &ch)) {
+        snprintf(out.text, sizeof(out.text), "%.*s", static_cast<int>(sizeof(ch.text)), ch.text);
+        // A word gap counts from the character before it, so that the
+        // line-ending pause is measured from the last element heard.
+        if (strcmp(out.text, " ") != 0)
+            adaptive_last_end_s = ch.end_s;
+        out.now_s = adaptive_last_end_s;
+        out.char_start_s = strcmp(out.text, " ") != 0 ? ch.start_s : adaptive_last_end_s;
+        return 1;
+    }
+    if (adaptive_finished)
+        return 0;
+    if (Read_Recording_Block(adaptive_block, ADAPTIVE_BLOCK_FRAMES)) {
+        Adaptive_Feed(adaptive, adaptive_block, ADAPTIVE_BLOCK_FRAMES, 2);
+    } else {
+        Adaptive_Finish(adaptive);
+        adaptive_finished = true;
+    }
+    out.now_s = out.char_start_s = Adaptive_Time_S(adaptive);
+    return 1;
+}
+
+int32_t Adaptive_Speed(void)
+{
+    return Adaptive_Wpm(adaptive);
+}
+
+void Adaptive_Close(void)
+{
+    Adaptive_Destroy(adaptive);
+    adaptive = nullptr;
+}
+
+int64_t Adaptive_Tail_Frames(void)
+{
+    return 0;
+}
+
+void Classic_Close(void)
+{
 }
 
 struct Engine {
     const char *name;
     int (*setup)(const offline_settings_t &, char *, size_t);
     int (*step)(Step_Output &);
-    int32_t (*speed)(void);  // the speed the engine ends at, WPM
+    int32_t (*speed)(void);         // the speed the engine ends at, WPM
+    int64_t (*tail_frames)(void);   // silence it needs after the recording
+    void (*close)(void);
 };
 
 constexpr Engine ENGINES[] = {
-    {"receiver", Receiver_Setup, Receiver_Step, Receiver_Speed},
+    {"classic", Classic_Setup, Classic_Step, Classic_Speed, Offline_Tail_Frames, Classic_Close},
+    {"adaptive", Adaptive_Setup, Adaptive_Step, Adaptive_Speed, Adaptive_Tail_Frames, Adaptive_Close},
 };
 
-// "receiver, ..." for the help and the messages.
+// "classic, ..." for the help and the messages.
 std::string Engine_Names(void)
 {
     std::string names;
@@ -129,7 +204,7 @@ void Print_Help(void)
 {
     printf("Usage: %s [OPTION]... FILE\n"
            "Decode the CW (Morse code) in a recording, or in raw audio on standard input\n"
-           "when FILE is -, with velkador's own detector and decoder; the text goes to\n"
+           "when FILE is -, with one of velkador's own decoders; the text goes to\n"
            "standard output.\n"
            "\n"
            "Input:\n"
@@ -151,6 +226,11 @@ void Print_Help(void)
            "      --squelch=N    squelch, 0 to 100 (default 3)\n"
            "      --ratio=X      lead/trail ratio, 1.0 to 5.0 (default 2.0)\n"
            "      --engine=NAME  decoding engine, one of: %s (default: the first)\n"
+           "                     classic is the window's detector and decoder;\n"
+           "                     adaptive finds the sender's pitch near the tone and\n"
+           "                     the speed by itself: it needs only --tone, and\n"
+           "                     --wpm, --min-wpm, --max-wpm, --auto, --squelch and\n"
+           "                     --ratio, though still checked, do not change it\n"
            "\n"
            "Output:\n"
            "      --timestamps   begin each line with the audio time of its first\n"
@@ -170,10 +250,11 @@ void Print_Help(void)
            "Examples:\n"
            "  %s contest.flac\n"
            "  arecord -f S16_LE -r 48000 -c 2 | %s --auto -\n"
+           "  %s --engine=adaptive --tone=650 hand-keyed.wav\n"
            "\n"
            "Decoding accuracy over SNR, speed and jitter, from the build tree:\n"
-           "  build/tools/velkador-cer [--engine=NAME] [--speed=given|unknown]\n",
-           PROG, Engine_Names().c_str(), LINE_PAUSE_S, LINE_COLUMNS, PROG, PROG);
+           "  build/tools/velkador-cer [--engine=NAME[,NAME]...] [--speed=given|unknown]\n",
+           PROG, Engine_Names().c_str(), LINE_PAUSE_S, LINE_COLUMNS, PROG, PROG, PROG);
 }
 
 [[noreturn]] void Usage_Error(const char *fmt, const char *arg)
@@ -436,7 +517,7 @@ int main(int argc, char **argv)
     }
 
     recording_source_t source = {o.input, o.raw_rate, o.raw_channels, o.channel, OFFLINE_DSP_RATE,
-                             Offline_Tail_Frames()};
+                             engine->tail_frames()};
     if (!Open_Recording(source, mesg, sizeof(mesg))) {
         fprintf(stderr, "%s: %s\n", PROG, mesg);
         return EXIT_UNREADABLE;
@@ -461,6 +542,7 @@ int main(int argc, char **argv)
                 cpu_s > 0.0 ? audio_s / cpu_s : 0.0);
     }
     Close_Recording();
+    engine->close();
     if (printer.write_errno != 0) {
         fprintf(stderr, "%s: standard output: %s\n", PROG, strerror(printer.write_errno));
         return EXIT_UNREADABLE;
