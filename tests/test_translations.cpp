@@ -9,7 +9,6 @@
 #include <clocale>
 #include <cstdlib>
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -89,7 +88,7 @@ TEST(Catalogue, EveryLanguageTranslatesEveryCurrentText)
         const std::string lang = entry.path().stem().string();
         const std::string po = entry.path().string();
         languages++;
-        EXPECT_TRUE(std::regex_search(linguas, std::regex("(^|\n)" + lang + "(\n|$)")))
+        EXPECT_NE(("\n" + linguas + "\n").find("\n" + lang + "\n"), std::string::npos)
             << lang << " is not in po/LINGUAS, so it is neither built nor installed";
 
         const std::string merged = merged_dir + "/" + lang + ".po";
@@ -103,7 +102,9 @@ TEST(Catalogue, EveryLanguageTranslatesEveryCurrentText)
             r = Run_Process({msgfmt, "--check", "--statistics", "-o", "/dev/null", file},
                             Current_Environment(), 60000);
             EXPECT_EQ(r.exit_status, 0) << file << "\n" << r.err;
-            EXPECT_TRUE(std::regex_match(r.err, std::regex("[0-9]+ translated messages?\\.\n")))
+            const size_t digits = r.err.find_first_not_of("0123456789");
+            const std::string rest = digits == std::string::npos ? "" : r.err.substr(digits);
+            EXPECT_TRUE(digits > 0 && (rest == " translated message.\n" || rest == " translated messages.\n"))
                 << file << ": " << r.err;
         }
     }
