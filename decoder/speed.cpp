@@ -59,8 +59,10 @@ void Track_Speed(void)
 
 void Set_Unit_From_Wpm(int32_t wpm)
 {
+    // In 64 bits: a damaged file's absurd Minimum WPM reaches the button's
+    // range, and so this handler, before the Initial WPM check refuses it.
     if (wpm > 0)
-        rc_data.unit_elem = (rc_data.tone_freq * 60) / (wpm * 100);
+        rc_data.unit_elem = static_cast<int32_t>((int64_t{rc_data.tone_freq} * 60) / (int64_t{wpm} * 100));
 }
 
 void Show_Speed_Without_Window(int32_t min_wpm, int32_t max_wpm, int32_t wpm)

@@ -193,7 +193,7 @@ TEST(FftValues, ExactOutputsOfSmallCases)
 TEST(FftValues, MatchesTheDftOfTheRealSamples)
 {
     const double tolerance = 12.0;
-    const unsigned seed = std::random_device{}();
+    const unsigned seed = 20261210u;  // fixed: a verdict that can be reproduced
     std::mt19937 gen(seed);
     std::uniform_int_distribution<int> sample(-12000, 12000);
     for (int n : {2, 4, 8, 64, 512, 1024}) {
