@@ -96,6 +96,7 @@ constexpr double LEARN_SPACE_LEVEL = 0.25; // a space that fell this low
 constexpr double LEARN_SHORTEST = 0.5;
 constexpr double LEARN_FLOOR = 0.6;  // of the fastest unit  // of the shorter class: shorter runs are noise
 constexpr int SPACE_HISTORY = 30;
+constexpr double GAP_CLASSES = 2.0;  // element and character gap centres, at the least
 constexpr int CHAR_MARKS = 8;
 constexpr double MEND_GAP = 1.4;    // of the element gap: an inner gap that may part two characters
 constexpr double MEND_SHORT = 0.6;  // of the dot: a mark that may be noise  // more than the longest code in the table
@@ -163,6 +164,7 @@ struct rx_state_t {
     bool holding;
     int64_t hold_since;  // end of the first mark held
     int32_t hold_sum_len;  // the filter the held marks were measured with
+    int64_t cut_space = -1;  // where a space that was cut short began
 
 };
 
@@ -342,14 +344,17 @@ void Cluster_Spaces(adaptive_decoder_t *d)
     K_Means(d->rx.spaces, n, c, count, 2);
     const double s_lo = *std::min_element(d->rx.spaces, d->rx.spaces + n);
     const double s_hi = *std::max_element(d->rx.spaces, d->rx.spaces + n);
-    if ((count[0] == 0 || count[1] == 0) && s_hi > 1.6 * s_lo) {
+    if ((count[0] == 0 || count[1] == 0) && s_hi > GAP_CLASSES * s_lo) {
         c[0] = s_lo;
         c[1] = s_hi;
         K_Means(d->rx.spaces, n, c, count, 2);
     }
-    if (count[0] > 0 && c[0] < 2.0 * d->rx.dot)
+    // Classes closer than that are one class spread by the sender's hand:
+    // element gaps, or longer gaps alone.
+    const bool two = count[0] > 0 && count[1] > 0 && c[1] > GAP_CLASSES * c[0];
+    if (two && c[0] < 2.0 * d->rx.dot)
         d->rx.elem_gap = c[0];
-    const double split = std::sqrt(d->rx.elem_gap * std::max(c[1], 1.6 * d->rx.elem_gap));
+    const double split = std::sqrt(d->rx.elem_gap * std::max(two ? c[1] : 0.0, GAP_CLASSES * d->rx.elem_gap));
     double longer[SPACE_HISTORY];
     int nl = 0;
     for (int i = 0; i < n; i++)
@@ -664,7 +669,7 @@ void Space_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         d->rx.held_n = 0;
         return;
     }
-    if (!sure || len > pause || len > PAUSE_SECONDS * d->env_rate || d->rx.marks_n == 0 ||
+    if (!sure || start == d->rx.cut_space || len > pause || len > PAUSE_SECONDS * d->env_rate || d->rx.marks_n == 0 ||
         len < LEARN_FLOOR * Clamp_Unit(d, 0.0) || (len < LEARN_SHORTEST * d->rx.elem_gap && !d->rx.holding))
         return;
     d->rx.spaces[d->rx.spaces_idx] = len;
@@ -857,6 +862,14 @@ void Rewind(adaptive_decoder_t *d)
     rx.char_overflow = false;
     rx.held_n = 0;
     rx.holding = false;
+    // The held elements are learnt again as they are measured now: what
+    // they taught through the old filter goes, the estimates stay as the
+    // starting point. The space up to the first of them is cut short by
+    // the rewind and teaches nothing.
+    rx.marks_n = rx.marks_idx = 0;
+    rx.spaces_n = rx.spaces_idx = 0;
+    rx.spaces_learnt = 0;
+    rx.cut_space = d->env_n;
     std::fill(std::begin(rx.sum_ring), std::end(rx.sum_ring), std::complex<float>());
     rx.sum = 0;
     rx.sum_age = 0;
