@@ -75,7 +75,7 @@ constexpr double HIST_MIN_SECONDS = 0.3;  // before this much, no decision
 // Classes apart by more than this: a signal. On band noise alone the two
 // halves of the envelope's spread stay below it (see the noise tests).
 constexpr double SIGNAL_OPEN_DB = 11.0;
-constexpr double SIGNAL_CLOSE_DB = 9.0;
+constexpr double SIGNAL_CLOSE_DB = 8.5;
 constexpr double THRESHOLD_FRACTION = 0.45;
 constexpr double HYSTERESIS = 0.05;  // of the distance between the class levels
 
@@ -89,6 +89,9 @@ constexpr double PAUSE_SECONDS = 5.0;     // unless word gaps are longer still
 constexpr int MARK_HISTORY = 20;
 constexpr int SPEED_JUMP_MARKS = 8;
 constexpr int SPEED_JUMP_SINGLES = 5;
+constexpr double SLOW_DOWN = 1.8;  // a mark this many dashes long: a slower sender
+constexpr double SLOW_DOWN_DB = 14.0;  // the contrast that keeps marks apart in noise
+constexpr double SPEED_UP = 0.75;  // dots and dashes this much shorter: a faster one
 constexpr double UNIT_FOLLOW = 0.15;   // per element learnt
 constexpr double UNIT_FOLLOW_HOLDING = 0.5;
 constexpr double LEARN_MARK_LEVEL = 0.8;   // a mark that rose this high
@@ -97,13 +100,28 @@ constexpr double LEARN_SHORTEST = 0.5;
 constexpr double LEARN_FLOOR = 0.6;  // of the fastest unit  // of the shorter class: shorter runs are noise
 constexpr int SPACE_HISTORY = 30;
 constexpr double GAP_CLASSES = 2.0;  // element and character gap centres, at the least
-constexpr int CHAR_MARKS = 8;
+constexpr double CHAR_GAP_UNITS = 1.8;  // the shortest character gap, in units
+constexpr int CHAR_MARKS = 24;     // kept of a run without a character gap
+constexpr int CODE_MARKS = 7;      // in the longest code of the table
 constexpr double MEND_GAP = 1.4;    // of the element gap: an inner gap that may part two characters
+constexpr double MEND_LONG = 1.25;  // of the dash: a mark that may be two
+constexpr double MEND_TWO_DASHES = 2.0;
 constexpr double MEND_SHORT = 0.6;  // of the dot: a mark that may be noise  // more than the longest code in the table
 constexpr int QUEUE_LEN = 64;
 constexpr int HOLD_MAX = 64;      // elements held at the start
 constexpr int HOLD_MARKS = 6;     // marks that show the speed well enough
 constexpr double HOLD_SECONDS = 1.0;  // the longest the first mark waits
+
+// What the timing has learnt, kept while a change of speed is on trial.
+struct timing_t {
+    double dot, dash, elem_gap, char_gap, word_gap;
+    double marks[MARK_HISTORY];
+    int32_t marks_n, marks_idx;
+    double spaces[SPACE_HISTORY];
+    int32_t spaces_n, spaces_idx;
+    int64_t spaces_learnt;
+    int32_t single_run, same_class;
+};
 
 struct held_element_t {
     bool mark;
@@ -153,7 +171,7 @@ struct rx_state_t {
     bool last_dash;
 
     // the character being received
-    int64_t char_on[CHAR_MARKS], char_off[CHAR_MARKS];  // its marks
+    int64_t char_on[CHAR_MARKS], char_off[CHAR_MARKS];  // its marks (several, after a speed-up)
     int32_t char_n;
     bool char_overflow;
     int64_t char_start, char_end;
@@ -165,6 +183,11 @@ struct rx_state_t {
     int64_t hold_since;  // end of the first mark held
     int32_t hold_sum_len;  // the filter the held marks were measured with
     int64_t cut_space = -1;  // where a space that was cut short began
+
+    // A slower sender on trial until his next mark: the timing before.
+    bool slower_on_trial;
+    timing_t before_slower;
+    int64_t last_mark_end;
 
 };
 
@@ -303,6 +326,18 @@ bool Cluster_Marks(adaptive_decoder_t *d)
     for (int attempt = 0; attempt < 2 && hi > 1.8 * lo; attempt++) {
         K_Means(d->rx.marks, d->rx.marks_n, c, count, 2);
         if (count[0] > 0 && count[1] > 0 && c[1] > 1.8 * c[0] && c[1] < 5.0 * c[0]) {
+            // Dots far longer than the element gaps learnt are marks run
+            // together, read through a filter too long for a fast sender
+            // in noise: the gaps' unit tells where dots and dashes are.
+            double g[2] = {d->rx.elem_gap, 3.0 * d->rx.elem_gap};
+            int g_count[2];
+            if (d->rx.spaces_learnt >= 8 && c[0] > 2.0 * d->rx.elem_gap) {
+                K_Means(d->rx.marks, d->rx.marks_n, g, g_count, 2);
+                if (g_count[0] > 0 && g_count[1] > 0 && g[1] > 1.8 * g[0] && g[0] < 1.5 * d->rx.elem_gap) {
+                    c[0] = g[0];
+                    c[1] = g[1];
+                }
+            }
             d->rx.dot = c[0];
             d->rx.dash = c[1];
             return true;
@@ -349,9 +384,11 @@ void Cluster_Spaces(adaptive_decoder_t *d)
         c[1] = s_hi;
         K_Means(d->rx.spaces, n, c, count, 2);
     }
-    // Classes closer than that are one class spread by the sender's hand:
-    // element gaps, or longer gaps alone.
-    const bool two = count[0] > 0 && count[1] > 0 && c[1] > GAP_CLASSES * c[0];
+    // Classes closer than that, or a longer one that is no longer than a
+    // couple of the units the marks show, are one class spread by the
+    // sender's hand: element gaps, or longer gaps alone.
+    const bool two = count[0] > 0 && count[1] > 0 && c[1] > GAP_CLASSES * c[0] &&
+                     c[1] > CHAR_GAP_UNITS * 0.25 * (d->rx.dot + d->rx.dash);
     if (two && c[0] < 2.0 * d->rx.dot)
         d->rx.elem_gap = c[0];
     const double split = std::sqrt(d->rx.elem_gap * std::max(two ? c[1] : 0.0, GAP_CLASSES * d->rx.elem_gap));
@@ -443,13 +480,130 @@ bool Is_Character(const char *text)
     return strcmp(text, "*") != 0 && strcmp(text, " ") != 0;
 }
 
+timing_t Save_Timing(const adaptive_decoder_t *d)
+{
+    const rx_state_t &r = d->rx;
+    timing_t t;
+    t.dot = r.dot;
+    t.dash = r.dash;
+    t.elem_gap = r.elem_gap;
+    t.char_gap = r.char_gap;
+    t.word_gap = r.word_gap;
+    std::copy(std::begin(r.marks), std::end(r.marks), t.marks);
+    t.marks_n = r.marks_n;
+    t.marks_idx = r.marks_idx;
+    std::copy(std::begin(r.spaces), std::end(r.spaces), t.spaces);
+    t.spaces_n = r.spaces_n;
+    t.spaces_idx = r.spaces_idx;
+    t.spaces_learnt = r.spaces_learnt;
+    t.single_run = r.single_run;
+    t.same_class = r.same_class;
+    return t;
+}
+
+void Restore_Timing(adaptive_decoder_t *d, const timing_t &t)
+{
+    rx_state_t &r = d->rx;
+    r.dot = t.dot;
+    r.dash = t.dash;
+    r.elem_gap = t.elem_gap;
+    r.char_gap = t.char_gap;
+    r.word_gap = t.word_gap;
+    std::copy(std::begin(t.marks), std::end(t.marks), r.marks);
+    r.marks_n = t.marks_n;
+    r.marks_idx = t.marks_idx;
+    std::copy(std::begin(t.spaces), std::end(t.spaces), r.spaces);
+    r.spaces_n = t.spaces_n;
+    r.spaces_idx = t.spaces_idx;
+    r.spaces_learnt = t.spaces_learnt;
+    r.single_run = t.single_run;
+    r.same_class = t.same_class;
+}
+
+// The sender has changed his speed so far that what was learnt misleads:
+// dots and dashes are taken from the marks given, which become the whole
+// history, and the gaps scale with them until enough are learnt again.
+void Adopt_Speed(adaptive_decoder_t *d, double dot, double dash, const double *marks, int n)
+{
+    const double f = (dot + dash) / (d->rx.dot + d->rx.dash);
+    d->rx.dot = dot;
+    d->rx.dash = dash;
+    d->rx.elem_gap *= f;
+    d->rx.char_gap *= f;
+    d->rx.word_gap *= f;
+    n = std::min(n, MARK_HISTORY);
+    std::copy(marks, marks + n, d->rx.marks);
+    d->rx.marks_n = n;
+    d->rx.marks_idx = n % MARK_HISTORY;
+    d->rx.spaces_n = d->rx.spaces_idx = 0;
+    d->rx.spaces_learnt = 0;
+    d->rx.same_class = 0;
+    d->rx.single_run = 0;
+}
+
+// Marks first .. last-1 read as characters by their own timing: a sender
+// who has just speeded up sends several characters whose gaps all fall
+// below the character gap learnt at his old speed, and dashes as short as
+// the old dots. When the marks fall into two classes, dots and dashes, the
+// split lies between those; the characters part where a gap is longer
+// than two of the new dots. True when every part is a character; they are
+// then printed.
+bool Read_By_Own_Timing(adaptive_decoder_t *d, int first, int last)
+{
+    auto len = [d](int i) { return static_cast<double>(d->rx.char_off[i] - d->rx.char_on[i]); };
+    double marks[CHAR_MARKS];
+    for (int i = first; i < last; i++)
+        marks[i - first] = len(i);
+    const int n = last - first;
+    const double lo = *std::min_element(marks, marks + n), hi = *std::max_element(marks, marks + n);
+    double c[2] = {lo, hi};
+    int count[2] = {0, 0};
+    if (hi > 1.8 * lo)
+        K_Means(marks, n, c, count, 2);
+    double split = 0.5 * (d->rx.dot + d->rx.dash), dot = d->rx.dot;
+    if (count[0] > 0 && count[1] > 0 && c[1] > 2.0 * c[0] && c[1] < 5.0 * c[0]) {
+        split = std::sqrt(c[0] * c[1]);
+        dot = c[0];
+    } else if (hi < split) {
+        dot = std::sqrt(lo * hi);  // dots alone
+    }
+    const char *parts[CHAR_MARKS];
+    int bounds[CHAR_MARKS + 1];
+    int np = 0;
+    for (int i = first; i < last;) {
+        int end = i + 1;
+        while (end < last && static_cast<double>(d->rx.char_on[end] - d->rx.char_off[end - 1]) <= 2.0 * dot)
+            end++;
+        uint32_t code = 1;
+        for (int k = i; k < end && end - i <= CODE_MARKS; k++)
+            code = len(k) >= split ? code << 1 : (code << 1) | 1u;
+        parts[np] = end - i <= CODE_MARKS ? Morse_Lookup(code) : "*";
+        if (!Is_Character(parts[np]))
+            return false;
+        bounds[np++] = i;
+        i = end;
+    }
+    bounds[np] = last;
+    if (np < 2)
+        return false;
+    for (int k = 0; k < np; k++)
+        Push_Text(d, parts[k], d->rx.char_on[bounds[k]], d->rx.char_off[bounds[k + 1] - 1]);
+    // Dots and dashes both well below the old ones: the sender is faster now.
+    if (dot < SPEED_UP * d->rx.dot && split < SPEED_UP * 0.5 * (d->rx.dot + d->rx.dash) && hi > split)
+        Adopt_Speed(d, c[0], c[1], marks, n);
+    return true;
+}
+
 // A code not in the table is most likely one misread element: the least
 // certain mark the other way round, the widest gap inside it a character
-// gap, or a short mark that noise made. The first of these that gives
-// characters is taken; otherwise it stays "*".
+// gap, or a short mark that noise made; more marks than any code has are
+// characters run together by a sender who speeded up. The first of these
+// that gives characters is taken; otherwise it stays "*".
 bool Mend_Character(adaptive_decoder_t *d)
 {
     const int n = d->rx.char_n;
+    if (n > CODE_MARKS)
+        return Read_By_Own_Timing(d, 0, n);
     const double split = 0.5 * (d->rx.dot + d->rx.dash);
     auto len = [d](int i) { return static_cast<double>(d->rx.char_off[i] - d->rx.char_on[i]); };
     int least = 0, shortest = 0, widest = -1;
@@ -484,7 +638,47 @@ bool Mend_Character(adaptive_decoder_t *d)
             return true;
         }
     }
-    return false;
+    // The longest mark well beyond a dash: two elements whose gap the
+    // sender's hand made too short to see, a dot and a dash either way
+    // round, or two dashes.
+    int longest = 0;
+    for (int i = 1; i < n; i++)
+        if (len(i) > len(longest))
+            longest = i;
+    if (n < CODE_MARKS && len(longest) > MEND_LONG * d->rx.dash) {
+        const uint32_t before = Code_Of(d, 0, longest, -1, -1);
+        const int after_n = n - longest - 1;
+        const uint32_t after = Code_Of(d, longest + 1, n, -1, -1) & ((1u << after_n) - 1u);
+        // Elements as the code writes them, first the higher bit: 0 a dash,
+        // 1 a dot. Seven units or more are likelier two dashes.
+        const bool two_dashes = len(longest) > MEND_TWO_DASHES * d->rx.dash;
+        const uint32_t pairs[3] = {0b00, 0b10, 0b01};
+        for (int k = two_dashes ? 0 : 1; k < 3; k++) {
+            const uint32_t code = (((before << 2) | pairs[k]) << after_n) | after;
+            const char *split_text = Morse_Lookup(code);
+            if (Is_Character(split_text)) {
+                Push_Text(d, split_text, d->rx.char_on[0], d->rx.char_off[n - 1]);
+                return true;
+            }
+        }
+    }
+    // A short dash: two dots just as long as one with the gap between them
+    // lost.
+    int short_dash = -1;
+    for (int i = 0; i < n; i++)
+        if (len(i) >= split && (short_dash < 0 || len(i) < len(short_dash)))
+            short_dash = i;
+    if (n < CODE_MARKS && short_dash >= 0) {
+        const int after_n = n - short_dash - 1;
+        const uint32_t after = Code_Of(d, short_dash + 1, n, -1, -1) & ((1u << after_n) - 1u);
+        const uint32_t code = (((Code_Of(d, 0, short_dash, -1, -1) << 2) | 0b11) << after_n) | after;
+        const char *dots = Morse_Lookup(code);
+        if (Is_Character(dots)) {
+            Push_Text(d, dots, d->rx.char_on[0], d->rx.char_off[n - 1]);
+            return true;
+        }
+    }
+    return Read_By_Own_Timing(d, 0, n);
 }
 
 void Emit_Character(adaptive_decoder_t *d)
@@ -626,6 +820,37 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         return;
     }
     const double floor = LEARN_FLOOR * Clamp_Unit(d, 0.0);  // shorter than any sender's dot
+    // A slower sender on trial is confirmed when the next mark and the gap
+    // before it fit his new speed better than the old one; otherwise the
+    // long mark was two run together (a hand-keyed gap too short to see),
+    // the old timing comes back and the gap is judged by it.
+    if (d->rx.slower_on_trial) {
+        d->rx.slower_on_trial = false;
+        const timing_t &old = d->rx.before_slower;
+        const double gap = static_cast<double>(start - d->rx.last_mark_end);
+        auto misfit = [len, gap](double dot, double dash, double elem_gap, double char_gap, double word_gap) {
+            auto off = [](double x, double c) { return std::fabs(std::log(x / c)); };
+            return std::min(off(len, dot), off(len, dash)) +
+                   std::min({off(gap, elem_gap), off(gap, char_gap), off(gap, word_gap)});
+        };
+        if (misfit(old.dot, old.dash, old.elem_gap, old.char_gap, old.word_gap) <=
+            misfit(d->rx.dot, d->rx.dash, d->rx.elem_gap, d->rx.char_gap, d->rx.word_gap)) {
+            Restore_Timing(d, old);
+            Add_Space(d, d->rx.last_mark_end, start - d->rx.last_mark_end);
+        }
+    }
+    d->rx.last_mark_end = end;
+    // A dash far longer than the dashes learnt, from a signal strong enough
+    // that noise does not run marks together: the sender may have slowed
+    // down, and the gap after it is judged at the new speed until his next
+    // mark tells.
+    if (sure && !d->rx.holding && d->rx.marks_n >= HOLD_MARKS && d->rx.contrast_db >= SLOW_DOWN_DB &&
+        len > SLOW_DOWN * d->rx.dash) {
+        d->rx.before_slower = Save_Timing(d);
+        d->rx.slower_on_trial = true;
+        const double none[1] = {};
+        Adopt_Speed(d, len / 3.0, len, none, 0);
+    }
     if (sure && len >= floor && (d->rx.holding || len >= LEARN_SHORTEST * d->rx.dot)) {
         d->rx.marks[d->rx.marks_idx] = len;
         d->rx.marks_idx = (d->rx.marks_idx + 1) % MARK_HISTORY;
@@ -667,6 +892,7 @@ void Space_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         d->rx.spaces_learnt = 0;
         d->rx.holding = true;
         d->rx.held_n = 0;
+        d->rx.slower_on_trial = false;
         return;
     }
     if (!sure || start == d->rx.cut_space || len > pause || len > PAUSE_SECONDS * d->env_rate || d->rx.marks_n == 0 ||
