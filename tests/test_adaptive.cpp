@@ -189,19 +189,29 @@ TEST(Adaptive, FollowsSpeedChangesWithinOneRecording)
     gradual.snr_db = 6;
     EXPECT_EQ(Decode(Generate(gradual, QSO)).text, QSO);
 
-    std::vector<int16_t> both;
+    // Three overs at 18, 30 and 14 WPM, with a pause between them and
+    // without: the sender changes his speed from one word to the next.
     const std::string overs[] = {"CQ CQ DE DL1ABC K", "DL1ABC DE G4XYZ G4XYZ K", "G4XYZ TNX 599 K"};
     const double speeds[] = {18, 30, 14};
-    for (int i = 0; i < 3; i++) {
-        Cw_Params p;
-        p.wpm = speeds[i];
-        p.noise = true;
-        p.snr_db = 6;
-        p.seed = static_cast<uint64_t>(i + 1);
-        std::vector<int16_t> over = Generate(p, overs[i]);
-        both.insert(both.end(), over.begin(), over.end());
+    for (bool pause : {true, false}) {
+        std::vector<int16_t> all;
+        for (int i = 0; i < 3; i++) {
+            Cw_Params p;
+            p.wpm = speeds[i];
+            p.noise = true;
+            p.snr_db = 6;
+            p.seed = static_cast<uint64_t>(i + 1);
+            if (!pause) {
+                p.lead_ms = i == 0 ? p.lead_ms : 0.0;
+                // After the character gap of 3 units, 4 more make a word gap.
+                p.trail_ms = i == 2 ? p.trail_ms : 4.0 * 1200.0 / speeds[i];
+            }
+            std::vector<int16_t> over = Generate(p, overs[i]);
+            all.insert(all.end(), over.begin(), over.end());
+        }
+        EXPECT_EQ(Decode(all).text, overs[0] + " " + overs[1] + " " + overs[2]) << (pause ? "with" : "without")
+                                                                                 << " pauses";
     }
-    EXPECT_EQ(Decode(both).text, overs[0] + " " + overs[1] + " " + overs[2]);
 }
 
 // Two decoders side by side, fed alternately, each copy what one alone does;
