@@ -76,6 +76,9 @@ constexpr double HIST_MIN_SECONDS = 0.3;  // before this much, no decision
 // halves of the envelope's spread stay below it (see the noise tests).
 constexpr double SIGNAL_OPEN_DB = 11.0;
 constexpr double SIGNAL_CLOSE_DB = 8.5;
+constexpr float PITCH_SURE_RATIO = 8.0f;  // band noise alone stays below 4
+constexpr double TONE_OPEN_DB = 9.0;
+constexpr double TONE_CLOSE_DB = 8.0;
 constexpr double THRESHOLD_FRACTION = 0.45;
 constexpr double HYSTERESIS = 0.05;  // of the distance between the class levels
 
@@ -222,6 +225,7 @@ struct adaptive_decoder_t {
     int32_t hop_count;
     int32_t spectra;
     double offset_hz;
+    float pitch_ratio;  // of the latest spectrum's peak to its neighbourhood
 
     float bin_amp[HIST_BINS];
     int32_t hist_len;
@@ -955,7 +959,11 @@ void Update_Levels(adaptive_decoder_t *d)
     d->rx.space_amp = m0_best;
     d->rx.mark_amp = m1_best;
     const double contrast_db = 20.0 * std::log10(m1_best / m0_best);
-    d->rx.signal = contrast_db > (d->rx.signal ? SIGNAL_CLOSE_DB : SIGNAL_OPEN_DB);
+    // A tone that stands out of the spectrum far beyond what noise ever
+    // shows is a signal: its weaker keying is believed.
+    const bool tone = d->pitch_ratio > PITCH_SURE_RATIO;
+    d->rx.signal = contrast_db > (d->rx.signal ? (tone ? TONE_CLOSE_DB : SIGNAL_CLOSE_DB)
+                                                : (tone ? TONE_OPEN_DB : SIGNAL_OPEN_DB));
     d->rx.contrast_db = contrast_db;
     if (d->rx.holding && d->rx.marks_n == 0)
         Set_Filter_Length(d);
@@ -1002,7 +1010,8 @@ void Find_Pitch(adaptive_decoder_t *d)
     for (int k = -pull; k <= pull; k++)
         if (power(k) > power(peak))
             peak = k;
-    if (!(power(peak) > PITCH_PEAK_RATIO * median))
+    d->pitch_ratio = power(peak) / std::max(median, 1e-30f);
+    if (!(d->pitch_ratio > PITCH_PEAK_RATIO))
         return;
     // Parabola through the peak and its neighbours, in dB.
     const double l = 10 * std::log10(power(peak - 1) + 1e-30), c = 10 * std::log10(power(peak) + 1e-30),
@@ -1285,6 +1294,7 @@ void Adaptive_Retune(adaptive_decoder_t *dec, double tone_hz)
     nco_crcf_set_frequency(dec->fine, 0.0f);
     std::fill(std::begin(dec->spectrum), std::end(dec->spectrum), 0.0f);
     dec->spectra = 0;
+    dec->pitch_ratio = 0.0f;
 }
 
 int32_t Adaptive_Wpm(const adaptive_decoder_t *dec)
