@@ -526,7 +526,8 @@ void Restore_Timing(adaptive_decoder_t *d, const timing_t &t)
 
 // The sender has changed his speed so far that what was learnt misleads:
 // dots and dashes are taken from the marks given, which become the whole
-// history, and the gaps scale with them until enough are learnt again.
+// history (without any, the old marks are scaled to the new speed), and
+// the gaps scale with them until enough are learnt again.
 void Adopt_Speed(adaptive_decoder_t *d, double dot, double dash, const double *marks, int n)
 {
     const double f = (dot + dash) / (d->rx.dot + d->rx.dash);
@@ -535,10 +536,16 @@ void Adopt_Speed(adaptive_decoder_t *d, double dot, double dash, const double *m
     d->rx.elem_gap *= f;
     d->rx.char_gap *= f;
     d->rx.word_gap *= f;
-    n = std::min(n, MARK_HISTORY);
-    std::copy(marks, marks + n, d->rx.marks);
-    d->rx.marks_n = n;
-    d->rx.marks_idx = n % MARK_HISTORY;
+    if (n == 0) {
+        // No marks at the new speed yet: the old ones, scaled to it.
+        for (int i = 0; i < d->rx.marks_n; i++)
+            d->rx.marks[i] *= f;
+    } else {
+        n = std::min(n, MARK_HISTORY);
+        std::copy(marks, marks + n, d->rx.marks);
+        d->rx.marks_n = n;
+        d->rx.marks_idx = n % MARK_HISTORY;
+    }
     d->rx.spaces_n = d->rx.spaces_idx = 0;
     d->rx.spaces_learnt = 0;
     d->rx.same_class = 0;
@@ -849,7 +856,7 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
     // down, and the gap after it is judged at the new speed until his next
     // mark tells.
     if (sure && !d->rx.holding && d->rx.marks_n >= HOLD_MARKS && d->rx.contrast_db >= SLOW_DOWN_DB &&
-        len > SLOW_DOWN * d->rx.dash) {
+        len > SLOW_DOWN * d->rx.dash && len / 3.0 <= Clamp_Unit(d, len)) {
         d->rx.before_slower = Save_Timing(d);
         d->rx.slower_on_trial = true;
         const double none[1] = {};
