@@ -337,7 +337,7 @@ bool Cluster_Marks(adaptive_decoder_t *d)
             int g_count[2];
             if (d->rx.spaces_learnt >= 8 && c[0] > 2.0 * d->rx.elem_gap) {
                 K_Means(d->rx.marks, d->rx.marks_n, g, g_count, 2);
-                if (g_count[0] > 0 && g_count[1] > 0 && g[1] > 1.8 * g[0] && g[0] < 1.5 * d->rx.elem_gap) {
+                if (g_count[0] > 0 && g_count[1] > 0 && g[1] > 1.8 * g[0] && g[0] < 0.7 * c[0]) {
                     c[0] = g[0];
                     c[1] = g[1];
                 }
