@@ -13,7 +13,6 @@
 #include "alloc_count.h"
 #include "cwgen.h"
 #include "decoder/adaptive.h"
-#include "support/text.h"
 
 namespace {
 

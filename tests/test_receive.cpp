@@ -23,7 +23,6 @@
 #include "sound/capture.h"
 #include "support/alsa_env.h"
 #include "support/gtk_env.h"
-#include "support/text.h"
 #include "ui/interface.h"
 
 namespace {

@@ -369,28 +369,6 @@ std::string Normalised(const std::string &text)
     return out;
 }
 
-size_t Edit_Distance(const std::string &a, const std::string &b)
-{
-    std::vector<size_t> row(b.size() + 1);
-    for (size_t j = 0; j <= b.size(); j++)
-        row[j] = j;
-    for (size_t i = 1; i <= a.size(); i++) {
-        size_t diag = row[0];
-        row[0] = i;
-        for (size_t j = 1; j <= b.size(); j++) {
-            size_t up = row[j];
-            size_t best = diag + (a[i - 1] == b[j - 1] ? 0 : 1);
-            if (up + 1 < best)
-                best = up + 1;
-            if (row[j - 1] + 1 < best)
-                best = row[j - 1] + 1;
-            row[j] = best;
-            diag = up;
-        }
-    }
-    return row[b.size()];
-}
-
 // The text in parts of about equal length, split between words.
 std::vector<std::string> Split_Text(const std::string &text, size_t parts)
 {

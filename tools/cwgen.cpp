@@ -6,6 +6,7 @@
 // seed gives the same audio everywhere.
 #include "cwgen.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -480,4 +481,21 @@ void Cw_Wav_Header(int32_t rate, int64_t frames, uint8_t h[44])
     put16(34, 16); // bits per sample
     memcpy(h + 36, "data", 4);
     put32(40, static_cast<uint32_t>(data_bytes));
+}
+
+size_t Edit_Distance(const std::string &a, const std::string &b)
+{
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); j++)
+        row[j] = j;
+    for (size_t i = 1; i <= a.size(); i++) {
+        size_t diag = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); j++) {
+            size_t up = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diag + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diag = up;
+        }
+    }
+    return row[b.size()];
 }

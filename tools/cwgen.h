@@ -2,7 +2,8 @@
 // interleaved 16-bit stereo frames (both channels alike), with optional hand
 // keying jitter, noise (white, or band-limited as behind a receiver's filter)
 // at a set SNR or level, and a second signal.
-// Used by velkador-cwgen and, in-process, by the tests and benchmarks.
+// Used by velkador-cwgen and, in-process, by velkador-cer, the tests and
+// the benchmarks, which also measure copies against the text sent.
 #ifndef VELKADOR_TOOLS_CWGEN_H
 #define VELKADOR_TOOLS_CWGEN_H
 
@@ -99,5 +100,9 @@ int Cw_Generate(const Cw_Params &params, const std::string &text, std::vector<in
 
 // The 44-byte header of a 16-bit stereo PCM WAV file of the given length.
 void Cw_Wav_Header(int32_t rate, int64_t frames, uint8_t header[44]);
+
+// How far a copy is from the text sent: the characters to insert, delete
+// or change to turn a into b.
+size_t Edit_Distance(const std::string &a, const std::string &b);
 
 #endif
