@@ -115,7 +115,8 @@ constexpr int HOLD_MAX = 64;      // elements held at the start
 constexpr int HOLD_MARKS = 6;     // marks that show the speed well enough
 constexpr double HOLD_SECONDS = 1.0;  // the longest the first mark waits
 
-// What the timing has learnt, kept while a change of speed is on trial.
+// What the timing has learnt from the sender: the classes of marks and
+// gaps and the recent durations they come from.
 struct timing_t {
     double dot, dash, elem_gap, char_gap, word_gap;
     double marks[MARK_HISTORY];
@@ -123,7 +124,8 @@ struct timing_t {
     double spaces[SPACE_HISTORY];
     int32_t spaces_n, spaces_idx;
     int64_t spaces_learnt;
-    int32_t single_run, same_class;
+    int32_t single_run;  // characters in a row of one mark each
+    int32_t same_class;  // marks in a row on one side of the dot/dash split
 };
 
 struct held_element_t {
@@ -163,14 +165,7 @@ struct rx_state_t {
     // timing, in envelope samples
     double filter_unit;
     double contrast_db;  // between the mark and space levels
-    double dot, dash, elem_gap, char_gap, word_gap;
-    double marks[MARK_HISTORY];
-    int32_t marks_n, marks_idx;
-    double spaces[SPACE_HISTORY];
-    int32_t spaces_n, spaces_idx;
-    int64_t spaces_learnt;
-    int32_t single_run;  // characters in a row of one mark each
-    int32_t same_class;  // marks in a row on one side of the dot/dash split
+    timing_t t;
     bool last_dash;
 
     // the character being received
@@ -242,7 +237,7 @@ namespace {
 
 double Unit(const adaptive_decoder_t *d)
 {
-    return 0.5 * (d->rx.dot + d->rx.elem_gap);
+    return 0.5 * (d->rx.t.dot + d->rx.t.elem_gap);
 }
 
 double Clamp_Unit(const adaptive_decoder_t *d, double u)
@@ -254,9 +249,9 @@ double Clamp_Unit(const adaptive_decoder_t *d, double u)
 
 void Set_Speed(adaptive_decoder_t *d, double unit)
 {
-    d->rx.dot = d->rx.elem_gap = unit;
-    d->rx.dash = d->rx.char_gap = 3.0 * unit;
-    d->rx.word_gap = 7.0 * unit;
+    d->rx.t.dot = d->rx.t.elem_gap = unit;
+    d->rx.t.dash = d->rx.t.char_gap = 3.0 * unit;
+    d->rx.t.word_gap = 7.0 * unit;
 }
 
 double Env_Time_S(const adaptive_decoder_t *d, int64_t n)
@@ -317,9 +312,9 @@ void K_Means(const double *v, int n, double *centre, int *count, int k)
 // element gaps tell which.
 bool Cluster_Marks(adaptive_decoder_t *d)
 {
-    const double lo = *std::min_element(d->rx.marks, d->rx.marks + d->rx.marks_n);
-    const double hi = *std::max_element(d->rx.marks, d->rx.marks + d->rx.marks_n);
-    double c[2] = {d->rx.dot, d->rx.dash};
+    const double lo = *std::min_element(d->rx.t.marks, d->rx.t.marks + d->rx.t.marks_n);
+    const double hi = *std::max_element(d->rx.t.marks, d->rx.t.marks + d->rx.t.marks_n);
+    double c[2] = {d->rx.t.dot, d->rx.t.dash};
     if (d->rx.holding) {
         c[0] = lo;
         c[1] = hi;
@@ -328,22 +323,22 @@ bool Cluster_Marks(adaptive_decoder_t *d)
     // From where they were, and when the sender's speed has moved so far
     // that one class runs empty, from the extremes.
     for (int attempt = 0; attempt < 2 && hi > 1.8 * lo; attempt++) {
-        K_Means(d->rx.marks, d->rx.marks_n, c, count, 2);
+        K_Means(d->rx.t.marks, d->rx.t.marks_n, c, count, 2);
         if (count[0] > 0 && count[1] > 0 && c[1] > 1.8 * c[0] && c[1] < 5.0 * c[0]) {
             // Dots far longer than the element gaps learnt are marks run
             // together, read through a filter too long for a fast sender
             // in noise: the gaps' unit tells where dots and dashes are.
-            double g[2] = {d->rx.elem_gap, 3.0 * d->rx.elem_gap};
+            double g[2] = {d->rx.t.elem_gap, 3.0 * d->rx.t.elem_gap};
             int g_count[2];
-            if (d->rx.spaces_learnt >= 8 && c[0] > 2.0 * d->rx.elem_gap) {
-                K_Means(d->rx.marks, d->rx.marks_n, g, g_count, 2);
+            if (d->rx.t.spaces_learnt >= 8 && c[0] > 2.0 * d->rx.t.elem_gap) {
+                K_Means(d->rx.t.marks, d->rx.t.marks_n, g, g_count, 2);
                 if (g_count[0] > 0 && g_count[1] > 0 && g[1] > 1.8 * g[0] && g[0] < 0.7 * c[0]) {
                     c[0] = g[0];
                     c[1] = g[1];
                 }
             }
-            d->rx.dot = c[0];
-            d->rx.dash = c[1];
+            d->rx.t.dot = c[0];
+            d->rx.t.dash = c[1];
             return true;
         }
         c[0] = lo;
@@ -351,16 +346,16 @@ bool Cluster_Marks(adaptive_decoder_t *d)
     }
     // All of one kind: the shortest gaps are element gaps, about a dot.
     // Without gaps yet there is nothing to tell dots from dashes.
-    if (d->rx.spaces_n == 0)
+    if (d->rx.t.spaces_n == 0)
         return false;
     const double m = std::sqrt(lo * hi);
-    const double ref = *std::min_element(d->rx.spaces, d->rx.spaces + d->rx.spaces_n);
+    const double ref = *std::min_element(d->rx.t.spaces, d->rx.t.spaces + d->rx.t.spaces_n);
     if (m < 2.0 * ref) {
-        d->rx.dot = m;
-        d->rx.dash = 3.0 * m;
+        d->rx.t.dot = m;
+        d->rx.t.dash = 3.0 * m;
     } else {
-        d->rx.dash = m;
-        d->rx.dot = m / 3.0;
+        d->rx.t.dash = m;
+        d->rx.t.dot = m / 3.0;
     }
     return true;
 }
@@ -371,36 +366,36 @@ bool Cluster_Marks(adaptive_decoder_t *d)
 // marks show; a class the recent spaces do not fill stays where it was.
 void Cluster_Spaces(adaptive_decoder_t *d)
 {
-    const int n = d->rx.spaces_n;
-    if (d->rx.spaces_learnt < 8) {
-        const double u = 0.25 * (d->rx.dot + d->rx.dash);
-        d->rx.elem_gap = u;
-        d->rx.char_gap = 3.0 * u;
-        d->rx.word_gap = 7.0 * u;
+    const int n = d->rx.t.spaces_n;
+    if (d->rx.t.spaces_learnt < 8) {
+        const double u = 0.25 * (d->rx.t.dot + d->rx.t.dash);
+        d->rx.t.elem_gap = u;
+        d->rx.t.char_gap = 3.0 * u;
+        d->rx.t.word_gap = 7.0 * u;
     }
-    double c[2] = {d->rx.elem_gap, d->rx.char_gap};
+    double c[2] = {d->rx.t.elem_gap, d->rx.t.char_gap};
     int count[2];
-    K_Means(d->rx.spaces, n, c, count, 2);
-    const double s_lo = *std::min_element(d->rx.spaces, d->rx.spaces + n);
-    const double s_hi = *std::max_element(d->rx.spaces, d->rx.spaces + n);
+    K_Means(d->rx.t.spaces, n, c, count, 2);
+    const double s_lo = *std::min_element(d->rx.t.spaces, d->rx.t.spaces + n);
+    const double s_hi = *std::max_element(d->rx.t.spaces, d->rx.t.spaces + n);
     if ((count[0] == 0 || count[1] == 0) && s_hi > GAP_CLASSES * s_lo) {
         c[0] = s_lo;
         c[1] = s_hi;
-        K_Means(d->rx.spaces, n, c, count, 2);
+        K_Means(d->rx.t.spaces, n, c, count, 2);
     }
     // Classes closer than that, or a longer one that is no longer than a
     // couple of the units the marks show, are one class spread by the
     // sender's hand: element gaps, or longer gaps alone.
     const bool two = count[0] > 0 && count[1] > 0 && c[1] > GAP_CLASSES * c[0] &&
-                     c[1] > CHAR_GAP_UNITS * 0.25 * (d->rx.dot + d->rx.dash);
-    if (two && c[0] < 2.0 * d->rx.dot)
-        d->rx.elem_gap = c[0];
-    const double split = std::sqrt(d->rx.elem_gap * std::max(two ? c[1] : 0.0, GAP_CLASSES * d->rx.elem_gap));
+                     c[1] > CHAR_GAP_UNITS * 0.25 * (d->rx.t.dot + d->rx.t.dash);
+    if (two && c[0] < 2.0 * d->rx.t.dot)
+        d->rx.t.elem_gap = c[0];
+    const double split = std::sqrt(d->rx.t.elem_gap * std::max(two ? c[1] : 0.0, GAP_CLASSES * d->rx.t.elem_gap));
     double longer[SPACE_HISTORY];
     int nl = 0;
     for (int i = 0; i < n; i++)
-        if (d->rx.spaces[i] >= split)
-            longer[nl++] = d->rx.spaces[i];
+        if (d->rx.t.spaces[i] >= split)
+            longer[nl++] = d->rx.t.spaces[i];
     if (nl == 0)
         return;
     const double lo = *std::min_element(longer, longer + nl), hi = *std::max_element(longer, longer + nl);
@@ -409,32 +404,32 @@ void Cluster_Spaces(adaptive_decoder_t *d)
     if (hi > 1.6 * lo)
         K_Means(longer, nl, cw, cw_count, 2);
     if (cw_count[0] > 0 && cw_count[1] > 0 && cw[1] > 1.6 * cw[0]) {
-        d->rx.char_gap = cw[0];
-        d->rx.word_gap = cw[1];
+        d->rx.t.char_gap = cw[0];
+        d->rx.t.word_gap = cw[1];
     } else {
         // One class: character gaps unless far beyond them in units, which
         // only word gaps are (or Farnsworth character gaps, until a word
         // gap shows them for what they are).
         const double m = std::sqrt(lo * hi);
-        if (m < 5.0 * d->rx.elem_gap || m < 0.7 * d->rx.word_gap) {
-            d->rx.char_gap = m;
-            d->rx.word_gap = std::max(d->rx.word_gap, 1.6 * m);
+        if (m < 5.0 * d->rx.t.elem_gap || m < 0.7 * d->rx.t.word_gap) {
+            d->rx.t.char_gap = m;
+            d->rx.t.word_gap = std::max(d->rx.t.word_gap, 1.6 * m);
         } else {
-            d->rx.word_gap = m;
+            d->rx.t.word_gap = m;
         }
     }
-    d->rx.char_gap = std::max(d->rx.char_gap, 1.6 * d->rx.elem_gap);
-    d->rx.word_gap = std::max(d->rx.word_gap, 1.5 * d->rx.char_gap);
+    d->rx.t.char_gap = std::max(d->rx.t.char_gap, 1.6 * d->rx.t.elem_gap);
+    d->rx.t.word_gap = std::max(d->rx.t.word_gap, 1.5 * d->rx.t.char_gap);
 }
 
 double Char_Threshold(const adaptive_decoder_t *d)
 {
-    return 0.5 * (d->rx.elem_gap + d->rx.char_gap);
+    return 0.5 * (d->rx.t.elem_gap + d->rx.t.char_gap);
 }
 
 double Word_Threshold(const adaptive_decoder_t *d)
 {
-    return std::max(0.5 * (d->rx.char_gap + d->rx.word_gap), 1.4 * Char_Threshold(d));
+    return std::max(0.5 * (d->rx.t.char_gap + d->rx.t.word_gap), 1.4 * Char_Threshold(d));
 }
 
 // The filter and the shortest run follow the unit slowly: a burst of noise
@@ -449,7 +444,7 @@ void Set_Filter_Length(adaptive_decoder_t *d)
     // keeps the noise from breaking its marks into a fast sender's dots.
     // Strong signals stand out far enough to get the short filter that a
     // fast sender's gaps need.
-    if (d->rx.holding && d->rx.marks_n == 0)
+    if (d->rx.holding && d->rx.t.marks_n == 0)
         d->rx.filter_unit = (d->rx.signal && d->rx.contrast_db >= WEAK_START_DB ? FILTER_START_S : WEAK_START_S) *
                             d->env_rate;
     const int32_t len = std::clamp(static_cast<int32_t>(lround(FILTER_DOTS * d->rx.filter_unit)), 2, SUM_MAX);
@@ -465,7 +460,7 @@ void Set_Filter_Length(adaptive_decoder_t *d)
 // read the other way and mark skip (if inside) left out.
 uint32_t Code_Of(const adaptive_decoder_t *d, int first, int last, int flip, int skip)
 {
-    const double split = 0.5 * (d->rx.dot + d->rx.dash);
+    const double split = 0.5 * (d->rx.t.dot + d->rx.t.dash);
     uint32_t code = 1;
     for (int i = first; i < last; i++) {
         if (i == skip)
@@ -484,72 +479,32 @@ bool Is_Character(const char *text)
     return strcmp(text, "*") != 0 && strcmp(text, " ") != 0;
 }
 
-timing_t Save_Timing(const adaptive_decoder_t *d)
-{
-    const rx_state_t &r = d->rx;
-    timing_t t;
-    t.dot = r.dot;
-    t.dash = r.dash;
-    t.elem_gap = r.elem_gap;
-    t.char_gap = r.char_gap;
-    t.word_gap = r.word_gap;
-    std::copy(std::begin(r.marks), std::end(r.marks), t.marks);
-    t.marks_n = r.marks_n;
-    t.marks_idx = r.marks_idx;
-    std::copy(std::begin(r.spaces), std::end(r.spaces), t.spaces);
-    t.spaces_n = r.spaces_n;
-    t.spaces_idx = r.spaces_idx;
-    t.spaces_learnt = r.spaces_learnt;
-    t.single_run = r.single_run;
-    t.same_class = r.same_class;
-    return t;
-}
-
-void Restore_Timing(adaptive_decoder_t *d, const timing_t &t)
-{
-    rx_state_t &r = d->rx;
-    r.dot = t.dot;
-    r.dash = t.dash;
-    r.elem_gap = t.elem_gap;
-    r.char_gap = t.char_gap;
-    r.word_gap = t.word_gap;
-    std::copy(std::begin(t.marks), std::end(t.marks), r.marks);
-    r.marks_n = t.marks_n;
-    r.marks_idx = t.marks_idx;
-    std::copy(std::begin(t.spaces), std::end(t.spaces), r.spaces);
-    r.spaces_n = t.spaces_n;
-    r.spaces_idx = t.spaces_idx;
-    r.spaces_learnt = t.spaces_learnt;
-    r.single_run = t.single_run;
-    r.same_class = t.same_class;
-}
-
 // The sender has changed his speed so far that what was learnt misleads:
 // dots and dashes are taken from the marks given, which become the whole
 // history (without any, the old marks are scaled to the new speed), and
 // the gaps scale with them until enough are learnt again.
 void Adopt_Speed(adaptive_decoder_t *d, double dot, double dash, const double *marks, int n)
 {
-    const double f = (dot + dash) / (d->rx.dot + d->rx.dash);
-    d->rx.dot = dot;
-    d->rx.dash = dash;
-    d->rx.elem_gap *= f;
-    d->rx.char_gap *= f;
-    d->rx.word_gap *= f;
+    const double f = (dot + dash) / (d->rx.t.dot + d->rx.t.dash);
+    d->rx.t.dot = dot;
+    d->rx.t.dash = dash;
+    d->rx.t.elem_gap *= f;
+    d->rx.t.char_gap *= f;
+    d->rx.t.word_gap *= f;
     if (n == 0) {
         // No marks at the new speed yet: the old ones, scaled to it.
-        for (int i = 0; i < d->rx.marks_n; i++)
-            d->rx.marks[i] *= f;
+        for (int i = 0; i < d->rx.t.marks_n; i++)
+            d->rx.t.marks[i] *= f;
     } else {
         n = std::min(n, MARK_HISTORY);
-        std::copy(marks, marks + n, d->rx.marks);
-        d->rx.marks_n = n;
-        d->rx.marks_idx = n % MARK_HISTORY;
+        std::copy(marks, marks + n, d->rx.t.marks);
+        d->rx.t.marks_n = n;
+        d->rx.t.marks_idx = n % MARK_HISTORY;
     }
-    d->rx.spaces_n = d->rx.spaces_idx = 0;
-    d->rx.spaces_learnt = 0;
-    d->rx.same_class = 0;
-    d->rx.single_run = 0;
+    d->rx.t.spaces_n = d->rx.t.spaces_idx = 0;
+    d->rx.t.spaces_learnt = 0;
+    d->rx.t.same_class = 0;
+    d->rx.t.single_run = 0;
 }
 
 // Marks first .. last-1 read as characters by their own timing: a sender
@@ -571,7 +526,7 @@ bool Read_By_Own_Timing(adaptive_decoder_t *d, int first, int last)
     int count[2] = {0, 0};
     if (hi > 1.8 * lo)
         K_Means(marks, n, c, count, 2);
-    double split = 0.5 * (d->rx.dot + d->rx.dash), dot = d->rx.dot;
+    double split = 0.5 * (d->rx.t.dot + d->rx.t.dash), dot = d->rx.t.dot;
     if (count[0] > 0 && count[1] > 0 && c[1] > 2.0 * c[0] && c[1] < 5.0 * c[0]) {
         split = std::sqrt(c[0] * c[1]);
         dot = c[0];
@@ -600,7 +555,7 @@ bool Read_By_Own_Timing(adaptive_decoder_t *d, int first, int last)
     for (int k = 0; k < np; k++)
         Push_Text(d, parts[k], d->rx.char_on[bounds[k]], d->rx.char_off[bounds[k + 1] - 1]);
     // Dots and dashes both well below the old ones: the sender is faster now.
-    if (dot < SPEED_UP * d->rx.dot && split < SPEED_UP * 0.5 * (d->rx.dot + d->rx.dash) && hi > split)
+    if (dot < SPEED_UP * d->rx.t.dot && split < SPEED_UP * 0.5 * (d->rx.t.dot + d->rx.t.dash) && hi > split)
         Adopt_Speed(d, c[0], c[1], marks, n);
     return true;
 }
@@ -615,7 +570,7 @@ bool Mend_Character(adaptive_decoder_t *d)
     const int n = d->rx.char_n;
     if (n > CODE_MARKS)
         return Read_By_Own_Timing(d, 0, n);
-    const double split = 0.5 * (d->rx.dot + d->rx.dash);
+    const double split = 0.5 * (d->rx.t.dot + d->rx.t.dash);
     auto len = [d](int i) { return static_cast<double>(d->rx.char_off[i] - d->rx.char_on[i]); };
     int least = 0, shortest = 0, widest = -1;
     for (int i = 1; i < n; i++) {
@@ -624,7 +579,7 @@ bool Mend_Character(adaptive_decoder_t *d)
         if (len(i) < len(shortest))
             shortest = i;
         const double gap = static_cast<double>(d->rx.char_on[i] - d->rx.char_off[i - 1]);
-        if (gap > MEND_GAP * d->rx.elem_gap &&
+        if (gap > MEND_GAP * d->rx.t.elem_gap &&
             (widest < 0 || gap > static_cast<double>(d->rx.char_on[widest + 1] - d->rx.char_off[widest])))
             widest = i - 1;
     }
@@ -642,7 +597,7 @@ bool Mend_Character(adaptive_decoder_t *d)
             return true;
         }
     }
-    if (n > 1 && len(shortest) < MEND_SHORT * d->rx.dot) {
+    if (n > 1 && len(shortest) < MEND_SHORT * d->rx.t.dot) {
         const char *rest = Morse_Lookup(Code_Of(d, 0, n, -1, shortest));
         if (Is_Character(rest)) {
             Push_Text(d, rest, d->rx.char_on[0], d->rx.char_off[n - 1]);
@@ -656,13 +611,13 @@ bool Mend_Character(adaptive_decoder_t *d)
     for (int i = 1; i < n; i++)
         if (len(i) > len(longest))
             longest = i;
-    if (n < CODE_MARKS && len(longest) > MEND_LONG * d->rx.dash) {
+    if (n < CODE_MARKS && len(longest) > MEND_LONG * d->rx.t.dash) {
         const uint32_t before = Code_Of(d, 0, longest, -1, -1);
         const int after_n = n - longest - 1;
         const uint32_t after = Code_Of(d, longest + 1, n, -1, -1) & ((1u << after_n) - 1u);
         // Elements as the code writes them, first the higher bit: 0 a dash,
         // 1 a dot. Seven units or more are likelier two dashes.
-        const bool two_dashes = len(longest) > MEND_TWO_DASHES * d->rx.dash;
+        const bool two_dashes = len(longest) > MEND_TWO_DASHES * d->rx.t.dash;
         const uint32_t pairs[3] = {0b00, 0b10, 0b01};
         for (int k = two_dashes ? 0 : 1; k < 3; k++) {
             const uint32_t code = (((before << 2) | pairs[k]) << after_n) | after;
@@ -704,9 +659,9 @@ void Emit_Character(adaptive_decoder_t *d)
         Push_Text(d, text, d->rx.char_start, d->rx.char_end);
     // A run of one-element characters is what a sender who slowed down
     // much looks like through gaps learnt at his old speed.
-    d->rx.single_run = n == 1 ? d->rx.single_run + 1 : 0;
-    if (d->rx.single_run >= SPEED_JUMP_SINGLES && d->rx.marks_n >= SPEED_JUMP_MARKS) {
-        d->rx.single_run = 0;
+    d->rx.t.single_run = n == 1 ? d->rx.t.single_run + 1 : 0;
+    if (d->rx.t.single_run >= SPEED_JUMP_SINGLES && d->rx.t.marks_n >= SPEED_JUMP_MARKS) {
+        d->rx.t.single_run = 0;
         Follow_Speed_Jump(d);
     }
     d->rx.char_n = 0;
@@ -722,24 +677,24 @@ void Follow_Speed_Jump(adaptive_decoder_t *d)
 {
     double recent[SPEED_JUMP_MARKS];
     for (int i = 0; i < SPEED_JUMP_MARKS; i++)
-        recent[i] = d->rx.marks[(d->rx.marks_idx - SPEED_JUMP_MARKS + i + MARK_HISTORY) % MARK_HISTORY];
+        recent[i] = d->rx.t.marks[(d->rx.t.marks_idx - SPEED_JUMP_MARKS + i + MARK_HISTORY) % MARK_HISTORY];
     const double lo = *std::min_element(recent, recent + SPEED_JUMP_MARKS);
     const double hi = *std::max_element(recent, recent + SPEED_JUMP_MARKS);
     double c[2] = {lo, hi};
     int count[2];
-    d->rx.same_class = 0;
+    d->rx.t.same_class = 0;
     if (!(hi > 1.8 * lo))
         return;
     K_Means(recent, SPEED_JUMP_MARKS, c, count, 2);
     if (count[0] < 2 || count[1] < 2 || c[1] < 2.2 * c[0] || c[1] > 4.5 * c[0])
         return;
-    std::copy(recent, recent + SPEED_JUMP_MARKS, d->rx.marks);
-    d->rx.marks_n = SPEED_JUMP_MARKS;
-    d->rx.marks_idx = SPEED_JUMP_MARKS % MARK_HISTORY;
-    d->rx.dot = c[0];
-    d->rx.dash = c[1];
-    d->rx.spaces_n = d->rx.spaces_idx = 0;
-    d->rx.spaces_learnt = 0;
+    std::copy(recent, recent + SPEED_JUMP_MARKS, d->rx.t.marks);
+    d->rx.t.marks_n = SPEED_JUMP_MARKS;
+    d->rx.t.marks_idx = SPEED_JUMP_MARKS % MARK_HISTORY;
+    d->rx.t.dot = c[0];
+    d->rx.t.dash = c[1];
+    d->rx.t.spaces_n = d->rx.t.spaces_idx = 0;
+    d->rx.t.spaces_learnt = 0;
 }
 
 void Add_Mark(adaptive_decoder_t *d, int64_t start, int64_t end)
@@ -814,7 +769,7 @@ void Add_Or_Hold_Mark(adaptive_decoder_t *d, int64_t start, int64_t end)
             d->rx.hold_sum_len = d->rx.sum_len;
         }
         Hold(d, true, start, end);
-        if (d->rx.marks_n >= HOLD_MARKS)
+        if (d->rx.t.marks_n >= HOLD_MARKS)
             Release_Learnt(d);
     } else {
         Add_Mark(d, start, end);
@@ -845,8 +800,8 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
                    std::min({off(gap, elem_gap), off(gap, char_gap), off(gap, word_gap)});
         };
         if (misfit(old.dot, old.dash, old.elem_gap, old.char_gap, old.word_gap) <=
-            misfit(d->rx.dot, d->rx.dash, d->rx.elem_gap, d->rx.char_gap, d->rx.word_gap)) {
-            Restore_Timing(d, old);
+            misfit(d->rx.t.dot, d->rx.t.dash, d->rx.t.elem_gap, d->rx.t.char_gap, d->rx.t.word_gap)) {
+            d->rx.t = old;
             Add_Space(d, d->rx.last_mark_end, start - d->rx.last_mark_end);
         }
     }
@@ -855,32 +810,32 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
     // that noise does not run marks together: the sender may have slowed
     // down, and the gap after it is judged at the new speed until his next
     // mark tells.
-    if (sure && !d->rx.holding && d->rx.marks_n >= HOLD_MARKS && d->rx.contrast_db >= SLOW_DOWN_DB &&
-        len > SLOW_DOWN * d->rx.dash && len / 3.0 <= Clamp_Unit(d, len)) {
-        d->rx.before_slower = Save_Timing(d);
+    if (sure && !d->rx.holding && d->rx.t.marks_n >= HOLD_MARKS && d->rx.contrast_db >= SLOW_DOWN_DB &&
+        len > SLOW_DOWN * d->rx.t.dash && len / 3.0 <= Clamp_Unit(d, len)) {
+        d->rx.before_slower = d->rx.t;
         d->rx.slower_on_trial = true;
         const double none[1] = {};
         Adopt_Speed(d, len / 3.0, len, none, 0);
     }
-    if (sure && len >= floor && (d->rx.holding || len >= LEARN_SHORTEST * d->rx.dot)) {
-        d->rx.marks[d->rx.marks_idx] = len;
-        d->rx.marks_idx = (d->rx.marks_idx + 1) % MARK_HISTORY;
-        d->rx.marks_n = std::min(d->rx.marks_n + 1, MARK_HISTORY);
-        const bool dash = len >= 0.5 * (d->rx.dot + d->rx.dash);
-        d->rx.same_class = dash == d->rx.last_dash ? d->rx.same_class + 1 : 1;
+    if (sure && len >= floor && (d->rx.holding || len >= LEARN_SHORTEST * d->rx.t.dot)) {
+        d->rx.t.marks[d->rx.t.marks_idx] = len;
+        d->rx.t.marks_idx = (d->rx.t.marks_idx + 1) % MARK_HISTORY;
+        d->rx.t.marks_n = std::min(d->rx.t.marks_n + 1, MARK_HISTORY);
+        const bool dash = len >= 0.5 * (d->rx.t.dot + d->rx.t.dash);
+        d->rx.t.same_class = dash == d->rx.last_dash ? d->rx.t.same_class + 1 : 1;
         d->rx.last_dash = dash;
-        if (d->rx.same_class >= SPEED_JUMP_MARKS)
+        if (d->rx.t.same_class >= SPEED_JUMP_MARKS)
             Follow_Speed_Jump(d);
         if (!Cluster_Marks(d))
             return Add_Or_Hold_Mark(d, start, end);
-        if (d->rx.spaces_learnt < 8) {
+        if (d->rx.t.spaces_learnt < 8) {
             // Too few gaps yet to trust their own classes: they start from
             // the unit the marks show.
-            const double u = 0.25 * (d->rx.dot + d->rx.dash);
-            d->rx.elem_gap = u;
-            d->rx.char_gap = 3.0 * u;
-            d->rx.word_gap = 7.0 * u;
-            if (d->rx.spaces_n > 0)
+            const double u = 0.25 * (d->rx.t.dot + d->rx.t.dash);
+            d->rx.t.elem_gap = u;
+            d->rx.t.char_gap = 3.0 * u;
+            d->rx.t.word_gap = 7.0 * u;
+            if (d->rx.t.spaces_n > 0)
                 Cluster_Spaces(d);
         }
         Set_Filter_Length(d);
@@ -893,26 +848,26 @@ void Space_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
     const double len = static_cast<double>(end - start);
     if (d->rx.holding && d->rx.held_n > 0)
         Hold(d, false, start, end);
-    const double pause = std::max(PAUSE_UNITS * Unit(d), 2.5 * d->rx.word_gap);
+    const double pause = std::max(PAUSE_UNITS * Unit(d), 2.5 * d->rx.t.word_gap);
     if (len > pause && len > NEW_OVER_SECONDS * d->env_rate) {
         // After a pause the next over may come from another station at
         // another speed: its first marks are held again and teach afresh,
         // starting from what was learnt so far.
-        d->rx.marks_n = d->rx.marks_idx = 0;
-        d->rx.spaces_n = d->rx.spaces_idx = 0;
-        d->rx.spaces_learnt = 0;
+        d->rx.t.marks_n = d->rx.t.marks_idx = 0;
+        d->rx.t.spaces_n = d->rx.t.spaces_idx = 0;
+        d->rx.t.spaces_learnt = 0;
         d->rx.holding = true;
         d->rx.held_n = 0;
         d->rx.slower_on_trial = false;
         return;
     }
-    if (!sure || start == d->rx.cut_space || len > pause || len > PAUSE_SECONDS * d->env_rate || d->rx.marks_n == 0 ||
-        len < LEARN_FLOOR * Clamp_Unit(d, 0.0) || (len < LEARN_SHORTEST * d->rx.elem_gap && !d->rx.holding))
+    if (!sure || start == d->rx.cut_space || len > pause || len > PAUSE_SECONDS * d->env_rate || d->rx.t.marks_n == 0 ||
+        len < LEARN_FLOOR * Clamp_Unit(d, 0.0) || (len < LEARN_SHORTEST * d->rx.t.elem_gap && !d->rx.holding))
         return;
-    d->rx.spaces[d->rx.spaces_idx] = len;
-    d->rx.spaces_idx = (d->rx.spaces_idx + 1) % SPACE_HISTORY;
-    d->rx.spaces_n = std::min(d->rx.spaces_n + 1, SPACE_HISTORY);
-    d->rx.spaces_learnt++;
+    d->rx.t.spaces[d->rx.t.spaces_idx] = len;
+    d->rx.t.spaces_idx = (d->rx.t.spaces_idx + 1) % SPACE_HISTORY;
+    d->rx.t.spaces_n = std::min(d->rx.t.spaces_n + 1, SPACE_HISTORY);
+    d->rx.t.spaces_learnt++;
     Cluster_Spaces(d);
     Set_Filter_Length(d);
 }
@@ -972,7 +927,7 @@ void Update_Levels(adaptive_decoder_t *d)
     d->rx.signal = contrast_db > (d->rx.signal ? (tone ? TONE_CLOSE_DB : SIGNAL_CLOSE_DB)
                                                 : (tone ? TONE_OPEN_DB : SIGNAL_OPEN_DB));
     d->rx.contrast_db = contrast_db;
-    if (d->rx.holding && d->rx.marks_n == 0)
+    if (d->rx.holding && d->rx.t.marks_n == 0)
         Set_Filter_Length(d);
 }
 
@@ -1108,9 +1063,9 @@ void Rewind(adaptive_decoder_t *d)
     // they taught through the old filter goes, the estimates stay as the
     // starting point. The space up to the first of them is cut short by
     // the rewind and teaches nothing.
-    rx.marks_n = rx.marks_idx = 0;
-    rx.spaces_n = rx.spaces_idx = 0;
-    rx.spaces_learnt = 0;
+    rx.t.marks_n = rx.t.marks_idx = 0;
+    rx.t.spaces_n = rx.t.spaces_idx = 0;
+    rx.t.spaces_learnt = 0;
     rx.cut_space = d->env_n;
     std::fill(std::begin(rx.sum_ring), std::end(rx.sum_ring), std::complex<float>());
     rx.sum = 0;
