@@ -13,6 +13,8 @@
 
 namespace {
 
+constexpr int64_t MAX_STEPS = 24000;
+
 // What one decoder step may hand out: nothing, a blank, a table text or "*".
 void Check_Text(const char *buf)
 {
@@ -66,11 +68,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
         Step(false);
     mark_frags = mark_units = space_frags = space_units = 0;
 
-    for (size_t i = 5; i < size; i++) {
+    // Up to about a minute of fragments at 800 Hz: longer inputs only
+    // repeat what their first minute has shown, and slow the search down.
+    int64_t steps = 0;
+    for (size_t i = 5; i < size && steps < MAX_STEPS; i++) {
         const bool mark = (data[i] & 0x80) != 0;
         const int64_t len = 1 + (static_cast<int64_t>(data[i] & 0x7f) * rc_data.unit_elem) / 16;
         for (int64_t k = 0; k < len; k++)
             Step(mark);
+        steps += len;
         if (rc_data.unit_elem < 1 || rc_data.unit_elem > 4096) {
             fprintf(stderr, "fuzz_morse: the unit went to %d\n", rc_data.unit_elem);
             abort();
