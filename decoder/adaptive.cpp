@@ -77,7 +77,7 @@ constexpr double HIST_MIN_SECONDS = 0.3;  // before this much, no decision
 constexpr double SIGNAL_OPEN_DB = 11.0;
 constexpr double SIGNAL_CLOSE_DB = 8.5;
 constexpr float PITCH_SURE_RATIO = 8.0f;  // band noise alone stays below 4
-constexpr double TONE_OPEN_DB = 9.0;
+constexpr double TONE_OPEN_DB = 10.0;
 constexpr double TONE_CLOSE_DB = 8.0;
 constexpr double THRESHOLD_FRACTION = 0.45;
 constexpr double HYSTERESIS = 0.05;  // of the distance between the class levels
@@ -93,6 +93,7 @@ constexpr int MARK_HISTORY = 20;
 constexpr int SPEED_JUMP_MARKS = 8;
 constexpr int SPEED_JUMP_SINGLES = 5;
 constexpr double SLOW_DOWN = 1.8;  // a mark this many dashes long: a slower sender
+constexpr double SLOWER_GAP = 1.5;  // of the old element gap, the next gap of a slower sender
 constexpr double SLOW_DOWN_DB = 14.0;  // the contrast that keeps marks apart in noise
 constexpr double SPEED_UP = 0.75;  // dots and dashes this much shorter: a faster one
 constexpr double UNIT_FOLLOW = 0.15;   // per element learnt
@@ -182,9 +183,10 @@ struct rx_state_t {
     int32_t hold_sum_len;  // the filter the held marks were measured with
     int64_t cut_space = -1;  // where a space that was cut short began
 
-    // A slower sender on trial until his next mark: the timing before.
+    // A slower sender on trial until his next mark: the timing before, and
+    // the one tried (the gap after the long mark teaches the one in use).
     bool slower_on_trial;
-    timing_t before_slower;
+    timing_t before_slower, slower;
     int64_t last_mark_end;
 
 };
@@ -786,21 +788,23 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         return;
     }
     const double floor = LEARN_FLOOR * Clamp_Unit(d, 0.0);  // shorter than any sender's dot
-    // A slower sender on trial is confirmed when the next mark and the gap
-    // before it fit his new speed better than the old one; otherwise the
+    // A slower sender on trial is confirmed when the gap before his next
+    // mark is longer than an element gap at the old speed, and that mark
+    // and gap fit his new speed better than the old one; otherwise the
     // long mark was two run together (a hand-keyed gap too short to see),
     // the old timing comes back and the gap is judged by it.
     if (d->rx.slower_on_trial) {
         d->rx.slower_on_trial = false;
-        const timing_t &old = d->rx.before_slower;
+        const timing_t &old = d->rx.before_slower, &tried = d->rx.slower;
         const double gap = static_cast<double>(start - d->rx.last_mark_end);
         auto misfit = [len, gap](double dot, double dash, double elem_gap, double char_gap, double word_gap) {
             auto off = [](double x, double c) { return std::fabs(std::log(x / c)); };
             return std::min(off(len, dot), off(len, dash)) +
                    std::min({off(gap, elem_gap), off(gap, char_gap), off(gap, word_gap)});
         };
-        if (misfit(old.dot, old.dash, old.elem_gap, old.char_gap, old.word_gap) <=
-            misfit(d->rx.t.dot, d->rx.t.dash, d->rx.t.elem_gap, d->rx.t.char_gap, d->rx.t.word_gap)) {
+        if (gap < SLOWER_GAP * old.elem_gap ||
+            misfit(old.dot, old.dash, old.elem_gap, old.char_gap, old.word_gap) <=
+            misfit(tried.dot, tried.dash, tried.elem_gap, tried.char_gap, tried.word_gap)) {
             d->rx.t = old;
             Add_Space(d, d->rx.last_mark_end, start - d->rx.last_mark_end);
         }
@@ -816,6 +820,7 @@ void Mark_Ended(adaptive_decoder_t *d, int64_t start, int64_t end, bool sure)
         d->rx.slower_on_trial = true;
         const double none[1] = {};
         Adopt_Speed(d, len / 3.0, len, none, 0);
+        d->rx.slower = d->rx.t;
     }
     if (sure && len >= floor && (d->rx.holding || len >= LEARN_SHORTEST * d->rx.t.dot)) {
         d->rx.t.marks[d->rx.t.marks_idx] = len;
